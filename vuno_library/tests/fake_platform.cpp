@@ -1,0 +1,178 @@
+#include "fake_platform.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+namespace vuno::testing {
+namespace {
+
+FakePlatform *active = nullptr;
+
+struct FakeLock {
+    bool held = false;
+};
+
+struct FakeTimer {};
+
+void fakeLog(int level, const char *file, int /*line*/, const char *format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, args);
+    va_end(args);
+    text.resize(static_cast<size_t>(std::max(length, 0)));
+    active->logs.push_back({level, file, text});
+}
+
+void *fakeLockCreate() {
+    if (active->failLockCreateAfter == 0) {
+        return nullptr;
+    }
+    if (active->failLockCreateAfter > 0) {
+        --active->failLockCreateAfter;
+    }
+    ++active->locksAlive;
+    return new FakeLock;
+}
+
+void fakeLockDestroy(void *lock) {
+    if (lock == nullptr) {
+        return;
+    }
+    auto *fake = static_cast<FakeLock *>(lock);
+    EXPECT_FALSE(fake->held) << "lock destroyed while held";
+    --active->locksAlive;
+    delete fake;
+}
+
+int fakeLock(void *lock) {
+    if (active->failLock) {
+        return 0;
+    }
+    auto *fake = static_cast<FakeLock *>(lock);
+    EXPECT_FALSE(fake->held) << "non-recursive lock taken twice";
+    fake->held = true;
+    ++active->locksHeld;
+    return 1;
+}
+
+void fakeUnlock(void *lock) {
+    auto *fake = static_cast<FakeLock *>(lock);
+    EXPECT_TRUE(fake->held) << "unlock of a lock not held";
+    fake->held = false;
+    --active->locksHeld;
+}
+
+void *fakeTimerCreate(void *userContext, void *argument, vuno_timer_handler handler,
+                      uint32_t period) {
+    EXPECT_EQ(userContext, active);
+    if (active->failTimerCreate) {
+        return nullptr;
+    }
+    active->timerArgument = argument;
+    active->timerHandler = handler;
+    active->timerPeriod = period;
+    ++active->timersAlive;
+    return new FakeTimer;
+}
+
+void fakeTimerDestroy(void *timer) {
+    ++active->timerDestroyCalls;
+    if (timer == nullptr) {
+        return;
+    }
+    active->timerHandler = nullptr;
+    --active->timersAlive;
+    delete static_cast<FakeTimer *>(timer);
+}
+
+int fakeMctpSend(void *userContext, bool request, uint8_t tag, const uint8_t *data,
+                 uint32_t length) {
+    EXPECT_EQ(userContext, active);
+    active->sent.push_back({request, tag, std::vector<uint8_t>(data, data + length)});
+    return active->mctpSendResult;
+}
+
+} // namespace
+
+FakePlatform::FakePlatform() {
+    EXPECT_EQ(active, nullptr) << "one FakePlatform at a time";
+    active = this;
+    callbacks.log = fakeLog;
+    callbacks.lock_create = fakeLockCreate;
+    callbacks.lock_destroy = fakeLockDestroy;
+    callbacks.lock = fakeLock;
+    callbacks.unlock = fakeUnlock;
+    callbacks.timer_create = fakeTimerCreate;
+    callbacks.timer_destroy = fakeTimerDestroy;
+    callbacks.mctp_send = fakeMctpSend;
+}
+
+FakePlatform::~FakePlatform() {
+    destroyInstance();
+    EXPECT_EQ(locksAlive, 0) << "locks leaked";
+    EXPECT_EQ(locksHeld, 0) << "locks left held";
+    EXPECT_EQ(timersAlive, 0) << "timers leaked";
+    active = nullptr;
+}
+
+FakePlatform *FakePlatform::current() { return active; }
+
+vuno_instance *FakePlatform::createInstance() {
+    vuno_instance *created = nullptr;
+    EXPECT_EQ(vuno_initialize(&created, userContext(), &callbacks), VUNO_STATUS_SUCCESS);
+    instance = created;
+    return instance;
+}
+
+void FakePlatform::destroyInstance() {
+    if (instance != nullptr) {
+        EXPECT_EQ(vuno_deinitialize(instance), VUNO_STATUS_SUCCESS);
+        instance = nullptr;
+    }
+}
+
+void FakePlatform::tick(unsigned count) {
+    for (unsigned i = 0; i < count; ++i) {
+        ASSERT_NE(timerHandler, nullptr) << "no timer running";
+        timerHandler(timerArgument);
+    }
+}
+
+std::vector<std::string> FakePlatform::messages() const {
+    std::vector<std::string> texts;
+    for (const auto &entry : logs) {
+        texts.push_back(entry.message);
+    }
+    return texts;
+}
+
+bool FakePlatform::logged(const std::string &message) const {
+    return std::any_of(logs.begin(), logs.end(),
+                       [&](const LogEntry &entry) { return entry.message == message; });
+}
+
+bool FakePlatform::loggedError(const std::string &message) const {
+    return std::any_of(logs.begin(), logs.end(), [&](const LogEntry &entry) {
+        return entry.level == VUNO_LOG_ERROR && entry.message == message;
+    });
+}
+
+void deliverFromMe(vuno_instance *instance, const std::vector<uint8_t> &message, uint8_t tag) {
+    bmc_me_mctp_message_received(instance, true, tag, 0, message.data(),
+                                 static_cast<uint32_t>(message.size()));
+}
+
+void respondFromMe(vuno_instance *instance, const std::vector<uint8_t> &response) {
+    bmc_me_mctp_message_received(instance, false, 0, 0, response.data(),
+                                 static_cast<uint32_t>(response.size()));
+}
+
+} // namespace vuno::testing

@@ -1,0 +1,81 @@
+// A scripted platform for driving the library in tests: it records log
+// lines, lock traffic and MCTP sends, lets a test make lock or timer
+// creation fail, and ticks the library's timer by hand.
+#pragma once
+
+#include "vuno.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vuno::testing {
+
+struct LogEntry {
+    int level;
+    std::string file;
+    std::string message;
+};
+
+struct SentMessage {
+    bool request;
+    uint8_t tag;
+    std::vector<uint8_t> data;
+};
+
+class FakePlatform {
+  public:
+    FakePlatform();
+    ~FakePlatform();
+    FakePlatform(const FakePlatform &) = delete;
+    FakePlatform &operator=(const FakePlatform &) = delete;
+
+    // The callback table; entries can be cleared by tests that want a
+    // refusal.
+    vuno_platform_callbacks callbacks{};
+    void *userContext() { return this; }
+
+    // Initialises an instance with this platform; fails the test on error.
+    vuno_instance *createInstance();
+    // Deinitialises the instance made by createInstance(), if any.
+    void destroyInstance();
+    vuno_instance *instance = nullptr;
+
+    // Runs the library's periodic timer handler `count` times.
+    void tick(unsigned count = 1);
+
+    // Log lines in order.
+    std::vector<LogEntry> logs;
+    std::vector<std::string> messages() const;
+    bool logged(const std::string &message) const;
+    bool loggedError(const std::string &message) const;
+    void clearLogs() { logs.clear(); }
+
+    // Locks: the next `failLockCreateAfter` creations succeed, then they
+    // fail (negative: never fail). failLock makes lock() return 0.
+    int failLockCreateAfter = -1;
+    bool failLock = false;
+    int locksAlive = 0;
+    int locksHeld = 0;
+
+    // Timer.
+    bool failTimerCreate = false;
+    void *timerArgument = nullptr;
+    vuno_timer_handler timerHandler = nullptr;
+    uint32_t timerPeriod = 0;
+    int timersAlive = 0;
+    int timerDestroyCalls = 0;
+
+    // MCTP: every send is recorded; the result is mctpSendResult.
+    std::vector<SentMessage> sent;
+    int mctpSendResult = 0;
+
+    static FakePlatform *current();
+};
+
+// Feeds a message from the ME into the library, as the transport would.
+void deliverFromMe(vuno_instance *instance, const std::vector<uint8_t> &message, uint8_t tag = 0);
+// Feeds the ME's response to the last command into the library.
+void respondFromMe(vuno_instance *instance, const std::vector<uint8_t> &response);
+
+} // namespace vuno::testing
