@@ -1,1 +1,87 @@
-/* filled in by its layer's change */
+#include "frames.h"
+
+#include "utils.h"
+
+#include <stddef.h>
+
+/* Service ID, reserved byte, Total number of bytes and the zeroed CRC
+ * field: bytes 3 to 12 of Data Frame [0]. */
+#define CHECKSUMMED_HEADER_SIZE 10u
+
+static void write_frame_byte0(uint8_t *frame, uint8_t type) {
+    /* Message IDs are not used: bits 7..2 always stay 0. */
+    frame[0] = 0;
+    set_bits(&frame[0], SP_FRAME_TYPE_MASK, type);
+}
+
+uint32_t sp_message_crc(uint8_t service_id, uint8_t reserved, uint32_t total,
+                        const uint8_t *payload, uint32_t payload_size) {
+    uint8_t header[CHECKSUMMED_HEADER_SIZE] = {service_id, reserved};
+    put_le32(&header[2], total);
+    const uint32_t header_crc = crc32c(NULL, header, sizeof header);
+    return crc32c(&header_crc, payload, payload_size);
+}
+
+uint32_t sp_first_part_size(uint32_t total) {
+    return total < SP_FIRST_PART_MAX ? total : SP_FIRST_PART_MAX;
+}
+
+uint32_t sp_next_part_size(uint32_t total, uint32_t offset) {
+    if (offset >= total) {
+        return 0;
+    }
+    const uint32_t remaining = total - offset;
+    return remaining < SP_NEXT_PART_MAX ? remaining : SP_NEXT_PART_MAX;
+}
+
+uint32_t sp_frame_count(uint32_t total) {
+    if (total == 0) {
+        return 0;
+    }
+    const uint32_t after_first = total - sp_first_part_size(total);
+    return 1 + after_first / SP_NEXT_PART_MAX + (after_first % SP_NEXT_PART_MAX != 0);
+}
+
+uint32_t sp_write_first_header(uint8_t *frame, const struct sp_first_header *header) {
+    sp_write_next_header(frame, 0);
+    frame[3] = header->service_id;
+    frame[4] = header->reserved;
+    put_le32(&frame[5], header->total);
+    put_le32(&frame[9], header->crc);
+    return SP_FIRST_HEADER_SIZE;
+}
+
+uint32_t sp_write_next_header(uint8_t *frame, uint16_t index) {
+    write_frame_byte0(frame, SP_FRAME_TYPE_DATA);
+    put_le16(&frame[1], index);
+    return SP_NEXT_HEADER_SIZE;
+}
+
+uint32_t sp_write_status_frame(uint8_t *frame, uint8_t status) {
+    write_frame_byte0(frame, SP_FRAME_TYPE_STATUS);
+    frame[1] = status;
+    return SP_STATUS_FRAME_SIZE;
+}
+
+uint8_t sp_frame_type(const uint8_t *frame) {
+    return get_bits(frame[0], SP_FRAME_TYPE_MASK);
+}
+
+uint8_t sp_frame_message_id(const uint8_t *frame) {
+    return get_bits(frame[0], SP_MESSAGE_ID_MASK);
+}
+
+uint8_t sp_frame_control_type(const uint8_t *frame) {
+    return get_bits(frame[0], SP_CONTROL_TYPE_MASK);
+}
+
+uint16_t sp_frame_index(const uint8_t *frame) {
+    return get_le16(&frame[1]);
+}
+
+void sp_read_first_header(const uint8_t *frame, struct sp_first_header *header) {
+    header->service_id = frame[3];
+    header->reserved = frame[4];
+    header->total = get_le32(&frame[5]);
+    header->crc = get_le32(&frame[9]);
+}
