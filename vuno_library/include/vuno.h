@@ -126,6 +126,248 @@ void bmc_me_mctp_message_received(vuno_instance *instance, bool request,
 				  uint8_t tag, int mctp_status,
 				  const uint8_t *data, uint32_t length);
 
+/*
+ * Request operations.
+ *
+ * One operation per storage command of the executor. Each takes the
+ * instance, its argument record (none for the two that have no arguments),
+ * the completion callback and the user context handed back to it. The
+ * operation copies everything it needs from the record before it returns,
+ * so the caller may release the record at once.
+ *
+ * Returns VUNO_STATUS_COMMAND_PENDING when the request is under way (the
+ * callback follows exactly once); VUNO_STATUS_INVALID_PARAMETER for a
+ * missing record or callback or a firmware image too large to describe;
+ * VUNO_STATUS_BUSY, VUNO_STATUS_NOT_ENOUGH_MEMORY or VUNO_STATUS_LOCK_ERROR
+ * when no request could be reserved; VUNO_STATUS_HOST_NOT_CONNECTED or
+ * another status when the message could not be queued. Only the pending
+ * status is followed by a callback.
+ *
+ * Records hold their fields in the order they travel, in host byte order.
+ * Codes wider in the record than on the wire are cut to their wire width:
+ * the scope type to 3 bits, flags to 1 bit, policy codes to 4 bits, the
+ * RAID level to 8 bits, event types to 8 bits.
+ */
+
+/* Identifiers are 16 opaque bytes, exactly as the executor reported them;
+ * all zero where one does not apply. */
+#define VUNO_IDENTIFIER_SIZE 16
+
+/* Scope of an inventory request or of an event subscription.
+ * type: 0 Global, 1 Controller, 2 Array, 3 Volume, 4 Drive. */
+typedef struct vuno_scope {
+    uint32_t type;
+    uint8_t identifier[VUNO_IDENTIFIER_SIZE];
+} vuno_scope;
+
+/* The drive, volume, controller or subscription an operation acts on. */
+typedef struct vuno_identifier {
+    uint8_t identifier[VUNO_IDENTIFIER_SIZE];
+} vuno_identifier;
+
+/* An object and a one-bit setting (1 = enable / yes). */
+typedef struct vuno_identifier_flag {
+    uint8_t identifier[VUNO_IDENTIFIER_SIZE];
+    uint32_t flag;
+} vuno_identifier_flag;
+
+/* A volume and its cache policy code: 0 Unknown, 1 Disabled,
+ * 2 Write Through, 3 Write Back. */
+typedef struct vuno_identifier_policy {
+    uint8_t identifier[VUNO_IDENTIFIER_SIZE];
+    uint32_t policy;
+} vuno_identifier_policy;
+
+/* A target volume or array and the drives to rebuild onto or to add.
+ * Allocate sizeof(vuno_identifier_list) + count * VUNO_IDENTIFIER_SIZE. */
+typedef struct vuno_identifier_list {
+    uint8_t identifier[VUNO_IDENTIFIER_SIZE];
+    uint16_t count;
+    uint8_t drives[][VUNO_IDENTIFIER_SIZE];
+} vuno_identifier_list;
+
+/* A firmware image for a slot, carried inline after the fixed fields.
+ * Allocate sizeof(vuno_send_firmware_to_slot_args) + image_length. */
+typedef struct vuno_send_firmware_to_slot_args {
+    uint16_t slot;
+    uint32_t image_length;
+    uint8_t revision[8]; /* text, zero-padded */
+    uint8_t image[];
+} vuno_send_firmware_to_slot_args;
+
+/* action: 0 on reset, 1 immediately. */
+typedef struct vuno_update_drive_firmware_args {
+    uint16_t slot;
+    uint8_t drive[VUNO_IDENTIFIER_SIZE];
+    uint32_t action;
+} vuno_update_drive_firmware_args;
+
+/*
+ * strip_size: strip size in KiB divided by 2. raid_level: 1 RAID 0,
+ * 2 RAID 1, 3 RAID 10, 4 RAID 5 (0 unknown). size: passed through in the
+ * caller's unit. write_hole_policy: 0 Off, 1 Distributed, 2 Journaling
+ * Drive. Allocate sizeof(vuno_create_volume_args) + count *
+ * VUNO_IDENTIFIER_SIZE.
+ */
+typedef struct vuno_create_volume_args {
+    uint16_t count;
+    uint8_t name[16]; /* printable text, zero-padded, not terminated if full */
+    uint32_t strip_size;
+    uint32_t raid_level;
+    uint64_t size;
+    uint32_t existing_data;
+    uint32_t write_hole_policy;
+    uint8_t existing_data_drive[VUNO_IDENTIFIER_SIZE];
+    uint8_t journaling_drive[VUNO_IDENTIFIER_SIZE];
+    uint8_t drives[][VUNO_IDENTIFIER_SIZE];
+} vuno_create_volume_args;
+
+typedef struct vuno_expand_volume_args {
+    uint8_t volume[VUNO_IDENTIFIER_SIZE];
+    uint64_t size;
+} vuno_expand_volume_args;
+
+/* Codes as for vuno_create_volume_args. Allocate
+ * sizeof(vuno_change_raid_level_args) + count * VUNO_IDENTIFIER_SIZE. */
+typedef struct vuno_change_raid_level_args {
+    uint8_t volume[VUNO_IDENTIFIER_SIZE];
+    uint16_t strip_size;
+    uint32_t raid_level;
+    uint16_t count;
+    uint8_t drives[][VUNO_IDENTIFIER_SIZE];
+} vuno_change_raid_level_args;
+
+typedef struct vuno_rename_volume_args {
+    uint8_t volume[VUNO_IDENTIFIER_SIZE];
+    uint8_t name[16]; /* printable text, zero-padded, not terminated if full */
+} vuno_rename_volume_args;
+
+/* policy: 0 Off, 1 Distributed, 2 Journaling Drive. */
+typedef struct vuno_set_raid_write_hole_policy_args {
+    uint8_t volume[VUNO_IDENTIFIER_SIZE];
+    uint32_t policy;
+    uint8_t journaling_drive[VUNO_IDENTIFIER_SIZE];
+} vuno_set_raid_write_hole_policy_args;
+
+/* Event types as the executor numbers them. Allocate
+ * sizeof(vuno_create_event_subscription_args) + count * sizeof(uint32_t). */
+typedef struct vuno_create_event_subscription_args {
+    vuno_scope scope;
+    uint8_t count;
+    uint32_t event_types[];
+} vuno_create_event_subscription_args;
+
+/* argument: passed to the executor unchanged. */
+typedef struct vuno_get_events_args {
+    uint8_t subscription[VUNO_IDENTIFIER_SIZE];
+    uint32_t argument;
+} vuno_get_events_args;
+
+/* Inventory within a scope. */
+int vuno_get_drive_identifiers(vuno_instance *instance, const vuno_scope *scope,
+                               vuno_completion_callback callback, void *user_context);
+int vuno_get_volume_identifiers(vuno_instance *instance, const vuno_scope *scope,
+                                vuno_completion_callback callback, void *user_context);
+int vuno_get_array_identifiers(vuno_instance *instance, const vuno_scope *scope,
+                               vuno_completion_callback callback, void *user_context);
+int vuno_get_controller_identifiers(vuno_instance *instance, const vuno_scope *scope,
+                                    vuno_completion_callback callback, void *user_context);
+int vuno_get_drive_information(vuno_instance *instance, const vuno_scope *scope,
+                               vuno_completion_callback callback, void *user_context);
+int vuno_get_volume_information(vuno_instance *instance, const vuno_scope *scope,
+                                vuno_completion_callback callback, void *user_context);
+int vuno_get_array_information(vuno_instance *instance, const vuno_scope *scope,
+                               vuno_completion_callback callback, void *user_context);
+int vuno_get_controller_information(vuno_instance *instance, const vuno_scope *scope,
+                                    vuno_completion_callback callback, void *user_context);
+
+/* Capabilities of one volume or controller, and of the executor. */
+int vuno_get_volume_migration_capabilities(vuno_instance *instance, const vuno_identifier *volume,
+                                           vuno_completion_callback callback, void *user_context);
+int vuno_get_controller_raid_capabilities(vuno_instance *instance,
+                                          const vuno_identifier *controller,
+                                          vuno_completion_callback callback, void *user_context);
+int vuno_get_executor_information(vuno_instance *instance, vuno_completion_callback callback,
+                                  void *user_context);
+
+/* Firmware. */
+int vuno_get_firmware_slot_information(vuno_instance *instance, vuno_completion_callback callback,
+                                       void *user_context);
+int vuno_send_firmware_to_slot(vuno_instance *instance, const vuno_send_firmware_to_slot_args *args,
+                               vuno_completion_callback callback, void *user_context);
+int vuno_update_drive_firmware(vuno_instance *instance, const vuno_update_drive_firmware_args *args,
+                               vuno_completion_callback callback, void *user_context);
+
+/* Drives. */
+int vuno_clear_drive_metadata(vuno_instance *instance, const vuno_identifier *drive,
+                              vuno_completion_callback callback, void *user_context);
+int vuno_mark_drive_as_spare(vuno_instance *instance, const vuno_identifier *drive,
+                             vuno_completion_callback callback, void *user_context);
+int vuno_unmark_spare_drive(vuno_instance *instance, const vuno_identifier *drive,
+                            vuno_completion_callback callback, void *user_context);
+int vuno_mark_drive_as_normal(vuno_instance *instance, const vuno_identifier *drive,
+                              vuno_completion_callback callback, void *user_context);
+int vuno_set_volatile_write_cache_on_drive(vuno_instance *instance,
+                                           const vuno_identifier_flag *drive_enable,
+                                           vuno_completion_callback callback, void *user_context);
+int vuno_reset_smart_event_on_drive(vuno_instance *instance, const vuno_identifier *drive,
+                                    vuno_completion_callback callback, void *user_context);
+int vuno_activate_drive_led(vuno_instance *instance, const vuno_identifier *drive,
+                            vuno_completion_callback callback, void *user_context);
+int vuno_remove_drive(vuno_instance *instance, const vuno_identifier *drive,
+                      vuno_completion_callback callback, void *user_context);
+
+/* Volumes. */
+int vuno_create_volume(vuno_instance *instance, const vuno_create_volume_args *args,
+                       vuno_completion_callback callback, void *user_context);
+int vuno_rebuild_volume(vuno_instance *instance, const vuno_identifier_list *volume_drives,
+                        vuno_completion_callback callback, void *user_context);
+int vuno_expand_volume(vuno_instance *instance, const vuno_expand_volume_args *args,
+                       vuno_completion_callback callback, void *user_context);
+int vuno_change_raid_level(vuno_instance *instance, const vuno_change_raid_level_args *args,
+                           vuno_completion_callback callback, void *user_context);
+int vuno_rename_volume(vuno_instance *instance, const vuno_rename_volume_args *args,
+                       vuno_completion_callback callback, void *user_context);
+int vuno_mark_volume_as_normal(vuno_instance *instance, const vuno_identifier *volume,
+                               vuno_completion_callback callback, void *user_context);
+/* flag: 1 repairs what the verification finds. */
+int vuno_verify_volume(vuno_instance *instance, const vuno_identifier_flag *volume_repair,
+                       vuno_completion_callback callback, void *user_context);
+int vuno_cancel_volume_verification(vuno_instance *instance, const vuno_identifier *volume,
+                                    vuno_completion_callback callback, void *user_context);
+int vuno_initialize_volume(vuno_instance *instance, const vuno_identifier *volume,
+                           vuno_completion_callback callback, void *user_context);
+int vuno_set_volume_cache_policy(vuno_instance *instance,
+                                 const vuno_identifier_policy *volume_policy,
+                                 vuno_completion_callback callback, void *user_context);
+int vuno_set_raid_write_hole_policy(vuno_instance *instance,
+                                    const vuno_set_raid_write_hole_policy_args *args,
+                                    vuno_completion_callback callback, void *user_context);
+int vuno_delete_volume(vuno_instance *instance, const vuno_identifier *volume,
+                       vuno_completion_callback callback, void *user_context);
+
+/* Arrays and controllers. */
+int vuno_add_drives_to_array(vuno_instance *instance, const vuno_identifier_list *array_drives,
+                             vuno_completion_callback callback, void *user_context);
+int vuno_set_volatile_write_cache_on_array(vuno_instance *instance,
+                                           const vuno_identifier_flag *array_enable,
+                                           vuno_completion_callback callback, void *user_context);
+int vuno_set_rohi_policy(vuno_instance *instance, const vuno_identifier_flag *controller_enable,
+                         vuno_completion_callback callback, void *user_context);
+int vuno_set_read_patrol_policy(vuno_instance *instance,
+                                const vuno_identifier_flag *controller_enable,
+                                vuno_completion_callback callback, void *user_context);
+
+/* Events. A GetEvents request waits for the executor's answer without a
+ * time-out. */
+int vuno_create_event_subscription(vuno_instance *instance,
+                                   const vuno_create_event_subscription_args *args,
+                                   vuno_completion_callback callback, void *user_context);
+int vuno_cancel_event_subscription(vuno_instance *instance, const vuno_identifier *subscription,
+                                   vuno_completion_callback callback, void *user_context);
+int vuno_get_events(vuno_instance *instance, const vuno_get_events_args *args,
+                    vuno_completion_callback callback, void *user_context);
+
 #ifdef __cplusplus
 }
 #endif
