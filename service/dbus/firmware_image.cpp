@@ -1,0 +1,78 @@
+#include "firmware_image.hpp"
+
+#include "argument_parsing.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace vuno::dbus {
+
+namespace {
+
+constexpr const char *kInvalidFile = "Invalid Firmware image file.";
+constexpr const char *kUnusableSize = "Cannot get Firmware image file size.";
+
+int OpenWithoutBlocking(const std::string &path) {
+    // A path with an embedded zero would silently name a different file.
+    if (path.find('\0') != std::string::npos) {
+        throw ValidationError(kInvalidFile);
+    }
+    // O_NONBLOCK keeps the open of a FIFO without writer from waiting;
+    // O_NOCTTY keeps a terminal from becoming ours.
+    int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (descriptor < 0) {
+        throw ValidationError(kInvalidFile);
+    }
+    return descriptor;
+}
+
+uint32_t AcceptableImageSize(int descriptor) {
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        throw ValidationError(kInvalidFile);
+    }
+    if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > kMaxFirmwareImageSize) {
+        throw ValidationError(kUnusableSize);
+    }
+    return static_cast<uint32_t>(status.st_size);
+}
+
+} // namespace
+
+FirmwareImageFile::FirmwareImageFile(const std::string &path)
+    : descriptor_(OpenWithoutBlocking(path)) {
+    try {
+        size_ = AcceptableImageSize(descriptor_);
+    } catch (...) {
+        ::close(descriptor_);
+        throw;
+    }
+}
+
+FirmwareImageFile::~FirmwareImageFile() {
+    ::close(descriptor_);
+}
+
+void FirmwareImageFile::ReadInto(std::span<uint8_t> destination) {
+    if (destination.size() != size_) {
+        throw std::invalid_argument("firmware image buffer does not match the file size");
+    }
+    size_t done = 0;
+    while (done < destination.size()) {
+        ssize_t count = ::pread(descriptor_, destination.data() + done, destination.size() - done,
+                                static_cast<off_t>(done));
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            throw ValidationError(kInvalidFile);
+        }
+        done += static_cast<size_t>(count);
+    }
+}
+
+} // namespace vuno::dbus
