@@ -100,6 +100,254 @@ typedef void (*vuno_completion_callback)(uint32_t status, uint32_t ssi_status,
 					 const void *record,
 					 void *user_context);
 
+/*
+ * Response records.
+ *
+ * A successful request with response data completes with one of these
+ * records (the completion callback's record argument); the table below
+ * gives the record of each command code. A record is a single block owned
+ * by the library and valid only during the callback: copy what you need.
+ *
+ * Field names are the keys under which the service publishes them. Lists
+ * hold their count first and then exactly that many elements. Text fields
+ * are fixed-width bytes that end at the first zero byte or fill the whole
+ * width. Enumerated codes and flags are stored as received, also outside
+ * their documented range; a flag is 0 or 1. Fields that an element's type
+ * does not carry stay zero.
+ *
+ *   0..3  vuno_identifier_list_record
+ *   4     vuno_drive_information_list
+ *   5     vuno_volume_information_list
+ *   6     vuno_migration_capability_list
+ *   7     vuno_array_information_list
+ *   8     vuno_controller_information_list
+ *   9     vuno_raid_capability_list
+ *   10    vuno_executor_information
+ *   11    vuno_firmware_slot_list
+ *   22    vuno_volume_identifier
+ *   38    vuno_subscription
+ *   40    vuno_event_list
+ * Other codes complete without a record.
+ */
+
+/* Drive, volume, array, controller and subscription identifiers. */
+#define VUNO_IDENTIFIER_SIZE 16
+
+/* Drive, volume, array or controller identifiers within a scope. */
+typedef struct vuno_identifier_list_record {
+    uint16_t Count;
+    uint8_t Ids[][VUNO_IDENTIFIER_SIZE];
+} vuno_identifier_list_record;
+
+/* Connection types of a drive (vuno_drive_information.Type). */
+enum vuno_drive_type {
+    VUNO_DRIVE_TYPE_SATA_OPTICAL = 0,
+    VUNO_DRIVE_TYPE_SATA = 1,
+    VUNO_DRIVE_TYPE_NON_VMD = 2, /* NVMe drive not behind VMD */
+    VUNO_DRIVE_TYPE_VMD = 3,     /* NVMe drive behind VMD */
+};
+
+/* SATA optical drives carry only PortNumber. */
+typedef struct vuno_drive_sata {
+    uint8_t PortNumber;
+    uint32_t NegotiatedLinkRate; /* 0 1.5, 1 3.0, 2 6.0, 3 16.0 Gb/s */
+    uint8_t SolidStateDrive;
+    uint8_t NCQSupported;
+} vuno_drive_sata;
+
+/* Drives not behind VMD carry the fields up to DualControllerNVMe. */
+typedef struct vuno_drive_nvme {
+    uint16_t VendorId;
+    uint32_t NegotiatedLinkRate; /* 0 2.5, 1 5.0, 2 8.0, 3 16.0 GT/s */
+    uint8_t AttachedToPCH;
+    uint32_t DualControllerOrder; /* 0 first, 1 second */
+    uint8_t DualControllerNVMe;
+    uint16_t SocketNumber;
+    uint16_t VMDControllerNumber;
+    uint16_t RootPortOffset;
+    uint64_t PhysicalSlotNumber;
+} vuno_drive_nvme;
+
+typedef struct vuno_drive_information {
+    uint8_t Id[VUNO_IDENTIFIER_SIZE];
+    uint8_t ArrayId[VUNO_IDENTIFIER_SIZE];
+    uint8_t ControllerId[VUNO_IDENTIFIER_SIZE];
+    uint8_t Serial[20];
+    uint8_t Model[40];
+    uint8_t FwRev[8];
+    uint64_t Size;
+    uint32_t LogicalBlockSize;
+    uint32_t PhysicalBlockSize;
+    /* 0 Unknown, 1 Offline, 2 Missing, 3 Failed, 4 SMART event,
+     * 5 Incompatible, 6 Normal, 7 Locked, 8 Unsupported */
+    uint32_t Status;
+    /* 0 Unknown, 1 Array Member, 2 Pass-through, 3 Offline Array Member,
+     * 4 Spare, 5 Journaling */
+    uint32_t Usage;
+    uint8_t WriteCacheState;
+    uint8_t PrebootVisible;
+    uint8_t ActivateLedSupport;
+    uint8_t SystemDrive;
+    uint32_t Type; /* enum vuno_drive_type; selects the member below */
+    union {
+        vuno_drive_sata Sata; /* SATA optical and SATA */
+        vuno_drive_nvme Nvme; /* non-VMD and VMD */
+    };
+} vuno_drive_information;
+
+typedef struct vuno_drive_information_list {
+    uint16_t Count;
+    vuno_drive_information Drives[];
+} vuno_drive_information_list;
+
+typedef struct vuno_volume_information {
+    uint8_t Id[VUNO_IDENTIFIER_SIZE];
+    uint8_t ArrayId[VUNO_IDENTIFIER_SIZE];
+    uint8_t ArrayOrdinal; /* position of the volume within its array */
+    uint8_t Name[16];
+    /* 0 Unknown, 1 Normal, 2 Degraded, 3 Failed, 4 Initializing,
+     * 5 Rebuilding, 6 Verifying, 7 Verifying and repair, 8 Migration,
+     * 9 Locked */
+    uint32_t State;
+    uint32_t Level; /* RAID level: 0 unknown, 1 RAID 0, 2 RAID 1, 3 RAID 10, 4 RAID 5 */
+    uint64_t Size;
+    uint32_t StripSizeCode; /* strip size in KiB divided by 2 */
+    uint8_t DrivesNumber;
+    uint16_t MigrationProgress; /* 0..65535 for 0..100 % */
+    uint8_t SystemVolume;
+    uint8_t Migrating;
+    uint8_t Initialized;
+    uint32_t VerifyErrors;
+    uint32_t VerifyBadBlocks;
+    uint32_t LogicalBlockSize;
+    uint32_t VolumeCachePolicy;   /* 0 Unknown, 1 Disabled, 2 Write Through, 3 Write Back */
+    uint32_t RAIDWriteHolePolicy; /* 0 Off, 1 Distributed, 2 Journaling Drive */
+    uint8_t JournalingDriveIdentifier[VUNO_IDENTIFIER_SIZE];
+} vuno_volume_information;
+
+typedef struct vuno_volume_information_list {
+    uint16_t Count;
+    vuno_volume_information Volumes[];
+} vuno_volume_information_list;
+
+/* A RAID level a volume can migrate to. */
+typedef struct vuno_migration_capability {
+    uint32_t TargetRAIDLevel;
+    uint8_t MinAdditionalDrivesCount;
+} vuno_migration_capability;
+
+typedef struct vuno_migration_capability_list {
+    uint16_t Count;
+    vuno_migration_capability Capabilities[];
+} vuno_migration_capability_list;
+
+typedef struct vuno_array_information {
+    uint8_t Id[VUNO_IDENTIFIER_SIZE];
+    uint8_t Name[20];
+    uint64_t TotalSize;
+    uint64_t FreeSize;
+    uint8_t VolatileWriteCacheState;
+} vuno_array_information;
+
+typedef struct vuno_array_information_list {
+    uint16_t Count;
+    vuno_array_information Arrays[];
+} vuno_array_information_list;
+
+/* Types of a controller (vuno_controller_information.Type). */
+enum vuno_controller_type {
+    VUNO_CONTROLLER_TYPE_AHCI = 0,
+    VUNO_CONTROLLER_TYPE_NVME = 1,
+    VUNO_CONTROLLER_TYPE_VMD = 2,
+};
+
+typedef struct vuno_controller_information {
+    uint8_t Id[VUNO_IDENTIFIER_SIZE];
+    uint8_t Name[256];
+    uint16_t VendorId;
+    uint16_t DeviceId;
+    uint16_t SubsystemId;
+    uint8_t HardwareRev;
+    uint8_t PreosDriverLoaded;
+    uint16_t OSDriverVer[4];
+    uint16_t PreosDriverVer[4];
+    uint16_t MaxVolumesPerArray;
+    uint16_t MaxVolumesPerController;
+    uint16_t MaxDrivesPerController;
+    uint8_t ROHIEnabled;
+    uint8_t ReadPatrolEnabled;
+    uint32_t Type;           /* enum vuno_controller_type */
+    uint32_t ControllerMode; /* AHCI controllers only: 0 AHCI, 1 RAID */
+    uint8_t VmdDetails[4];   /* VMD controllers only; raw bytes, not interpreted */
+} vuno_controller_information;
+
+typedef struct vuno_controller_information_list {
+    uint16_t Count;
+    vuno_controller_information Controllers[];
+} vuno_controller_information_list;
+
+/* A RAID level a controller supports. */
+typedef struct vuno_raid_capability {
+    uint32_t Level;
+    uint16_t MinDrivesCount;
+    uint16_t MaxDrivesCount;
+    uint8_t OddDriveCount;
+    uint8_t EvenDriveCount;
+    uint32_t DefaultStripSizeCode; /* strip size in KiB divided by 2 */
+    /* Bit k set: a strip of 2^(k+1) KiB is supported. */
+    uint16_t SupportedStripSizesMask;
+} vuno_raid_capability;
+
+/* The only list with an 8-bit count. */
+typedef struct vuno_raid_capability_list {
+    uint8_t Count;
+    vuno_raid_capability Capabilities[];
+} vuno_raid_capability_list;
+
+typedef struct vuno_executor_information {
+    uint16_t SSIVersionMajor;
+    uint16_t SSIVersionMinor;
+    uint8_t ExecutorVersion[32];
+    uint32_t Reserved; /* not interpreted */
+} vuno_executor_information;
+
+/* 10 bytes, so the slots of a list lie packed. */
+typedef struct vuno_firmware_slot {
+    uint16_t Number;
+    uint8_t Revision[8]; /* revision of the firmware stored in the slot */
+} vuno_firmware_slot;
+
+typedef struct vuno_firmware_slot_list {
+    uint16_t Count;
+    uint32_t Capacity;
+    vuno_firmware_slot Slots[];
+} vuno_firmware_slot_list;
+
+/* Identifier of the volume that CreateVolume made. */
+typedef struct vuno_volume_identifier {
+    uint8_t VolumeId[VUNO_IDENTIFIER_SIZE];
+} vuno_volume_identifier;
+
+/* A new event subscription. */
+typedef struct vuno_subscription {
+    uint8_t SubscriptionId[VUNO_IDENTIFIER_SIZE];
+    uint16_t EventQueueDepth;
+} vuno_subscription;
+
+/* Event types: 0 Drive inserted, 1 Drive removed, 2 Drive failed,
+ * 128 Volume added, 129..138 volume rebuild, verify, verify and fix,
+ * migrate and initialize started / completed in turn, 139 Volume
+ * degraded, 140 Volume failed, 141 Volume removed. */
+typedef struct vuno_event {
+    uint32_t EventType;
+    uint8_t EventIdentifier[VUNO_IDENTIFIER_SIZE]; /* drive or volume concerned */
+} vuno_event;
+
+typedef struct vuno_event_list {
+    uint16_t Count;
+    vuno_event Events[];
+} vuno_event_list;
+
 /* Library instance. */
 int vuno_initialize(vuno_instance **instance, void *user_context,
 		    const vuno_platform_callbacks *callbacks);
