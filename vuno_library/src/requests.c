@@ -329,7 +329,8 @@ static int submit_request(vuno_instance *instance, enum command_code code, const
     return ssi_send_request(instance, request);
 }
 
-/* Inventory within a scope: every scope command is built the same way. */
+/* The inventory commands all carry a scope; a missing one is refused like
+ * any missing record. */
 static int ssi_request_with_scope(vuno_instance *instance, const vuno_scope *scope,
                                   vuno_completion_callback callback, void *user_context,
                                   enum command_code code) {
