@@ -134,15 +134,6 @@ void sp_free_message(struct sp_message **message);
 /* Reception (sp_receive.c): one frame from the host, as carried by a
  * Transfer Data request of the ME. */
 void sp_frame_received(vuno_instance *instance, const uint8_t *frame, uint32_t length);
-/*
- * For the completion of a Status message, under sp_lock: takes the received
- * message out of reception when it arrived whole with a matching CRC and
- * returns it (a length-prefixed block of *size bytes, now the caller's).
- * Returns NULL with *size 0 otherwise; a message still arriving is left
- * where it is, so an acknowledgement sent for an earlier message can never
- * hand over a partial one.
- */
-uint8_t *sp_take_received_message(vuno_instance *instance, uint32_t *size);
 
 #ifdef __cplusplus
 }

@@ -7,7 +7,8 @@
  * complete (rx_received == rx_total: the message arrived whole with a
  * matching CRC and waits for its Status Frame to go out). A message with a
  * wrong CRC never stays in the buffer, so "complete" needs no flag of its
- * own.
+ * own, and the Status-message path can tell a message it may hand over
+ * from one still arriving.
  */
 #define LOG_SOURCE "service_protocol"
 
@@ -224,19 +225,4 @@ void sp_frame_received(vuno_instance *instance, const uint8_t *frame, uint32_t l
         LOG_ERROR(instance, "Received Frame with invalid type %d.", type);
         break;
     }
-}
-
-uint8_t *sp_take_received_message(vuno_instance *instance, uint32_t *size) {
-    struct sp_context *ctx = instance->sp_ctx;
-    *size = 0;
-    if (ctx->rx_payload == NULL || ctx->rx_received != ctx->rx_total) {
-        return NULL;
-    }
-    uint8_t *message = ctx->rx_payload;
-    *size = ctx->rx_total;
-    ctx->rx_payload = NULL;
-    ctx->rx_total = 0;
-    ctx->rx_received = 0;
-    ctx->rx_last_index = 0;
-    return message;
 }
