@@ -394,12 +394,10 @@ void bmc_me_mctp_message_received(vuno_instance *instance, bool request,
  * Records hold their fields in the order they travel, in host byte order.
  * Codes wider in the record than on the wire are cut to their wire width:
  * the scope type to 3 bits, flags to 1 bit, policy codes to 4 bits, the
- * RAID level to 8 bits, event types to 8 bits.
+ * RAID level and event types to 8 bits, the strip size code to 16 bits.
+ * Identifiers are copied unchanged; one that does not apply is all zero
+ * bytes.
  */
-
-/* Identifiers are 16 opaque bytes, exactly as the executor reported them;
- * all zero where one does not apply. */
-#define VUNO_IDENTIFIER_SIZE 16
 
 /* Scope of an inventory request or of an event subscription.
  * type: 0 Global, 1 Controller, 2 Array, 3 Volume, 4 Drive. */
