@@ -116,8 +116,8 @@ constexpr StatusEntry kUnknownSsiStatus{0, "UnknownSsiStatus", "Unknown SSI stat
 
 std::string ToHex(uint32_t value) {
     std::array<char, 8> digits{};
-    auto [end, error] = std::to_chars(digits.begin(), digits.end(), value, 16);
-    return std::string(digits.begin(), end);
+    auto written = std::to_chars(digits.begin(), digits.end(), value, 16);
+    return std::string(digits.begin(), written.ptr);
 }
 
 // Unlisted values are reported with their number so that a new status of a
