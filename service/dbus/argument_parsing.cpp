@@ -168,7 +168,7 @@ Identifier ParseIdentifier(std::string_view text) {
     return *identifier;
 }
 
-std::string IdentifierToText(std::span<const uint8_t, 16> identifier) {
+std::string IdentifierToText(std::span<const uint8_t, VUNO_IDENTIFIER_SIZE> identifier) {
     if (std::all_of(identifier.begin(), identifier.end(), [](uint8_t byte) { return byte == 0; })) {
         return {};
     }

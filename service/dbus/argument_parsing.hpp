@@ -10,6 +10,8 @@
 
 #include "result_dictionary.hpp"
 
+#include <vuno.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -47,7 +49,7 @@ class ErrorReply : public std::exception {
 // error") where the interface asks for one. `failure` must not be null.
 ResultDictionary ReplyForParsingFailure(std::exception_ptr failure);
 
-using Identifier = std::array<uint8_t, 16>;
+using Identifier = std::array<uint8_t, VUNO_IDENTIFIER_SIZE>;
 
 struct Scope {
     uint32_t type;
@@ -105,7 +107,7 @@ inline constexpr std::array<NamedCode, 4> kVolumeCachePolicies{{
 // optionally enclosed in braces.
 Identifier ParseIdentifier(std::string_view text);
 // The all-zero identifier is shown as the empty string.
-std::string IdentifierToText(std::span<const uint8_t, 16> identifier);
+std::string IdentifierToText(std::span<const uint8_t, VUNO_IDENTIFIER_SIZE> identifier);
 
 uint32_t ParseScopeType(std::string_view text);
 Scope ParseScope(std::string_view type, std::string_view identifier);
