@@ -6,6 +6,10 @@
 #include <string.h>
 
 #define SIZE_PREFIX_BYTES 4u
+/* The prefix is padded to the strictest alignment so that records holding
+ * 64-bit fields and pointers are aligned; the size sits in the four bytes
+ * just before the block. */
+#define BLOCK_HEADER_BYTES ((uint32_t) _Alignof(max_align_t))
 
 /*
  * Records hold protocol state and payloads from the host; zeroing them just
@@ -17,16 +21,17 @@ static void *(*const volatile wipe)(void *, int, size_t) = memset;
 void *sized_alloc(uint32_t size) {
 #if SIZE_MAX <= UINT32_MAX
     /* On 32-bit targets the prefix could wrap the allocation size. */
-    if (size > SIZE_MAX - SIZE_PREFIX_BYTES) {
+    if (size > SIZE_MAX - BLOCK_HEADER_BYTES) {
         return NULL;
     }
 #endif
-    uint8_t *base = malloc((size_t)size + SIZE_PREFIX_BYTES);
+    uint8_t *base = malloc((size_t)size + BLOCK_HEADER_BYTES);
     if (base == NULL) {
         return NULL;
     }
-    put_le32(base, size);
-    return base + SIZE_PREFIX_BYTES;
+    uint8_t *block = base + BLOCK_HEADER_BYTES;
+    put_le32(block - SIZE_PREFIX_BYTES, size);
+    return block;
 }
 
 void *sized_zalloc(uint32_t size) {
@@ -48,8 +53,8 @@ void sized_free(void *pointer_address) {
     if (block == NULL) {
         return;
     }
-    uint8_t *base = block - SIZE_PREFIX_BYTES;
-    wipe(base, 0, (size_t)get_le32(base) + SIZE_PREFIX_BYTES);
+    uint8_t *base = block - BLOCK_HEADER_BYTES;
+    wipe(base, 0, (size_t)sized_size(block) + BLOCK_HEADER_BYTES);
     free(base);
     memset(pointer_address, 0, sizeof block);
 }

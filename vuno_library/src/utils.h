@@ -13,8 +13,9 @@ extern "C" {
 #endif
 
 /*
- * Length-prefixed block: n + 4 bytes whose first 4 hold n (little-endian);
- * the owner holds the address behind the prefix. The n bytes are not
+ * Length-prefixed block: n bytes behind a prefix whose last 4 bytes hold n
+ * (little-endian); the owner holds the address behind the prefix. The
+ * prefix is padded so that the block is aligned for any type. The n bytes are not
  * cleared. Returns NULL when the heap is exhausted.
  */
 void *sized_alloc(uint32_t size);

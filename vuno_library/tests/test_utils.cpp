@@ -1,4 +1,5 @@
 #include "utils.h"
+#include <cstddef>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,15 @@ TEST(SizedBlock, PrefixHoldsSizeLittleEndian) {
     EXPECT_EQ(sized_size(block), 0x0304u);
     sized_free(&block);
     EXPECT_EQ(block, nullptr);
+}
+
+TEST(SizedBlock, BlocksAreAlignedForAnyRecord) {
+    for (uint32_t size : {1u, 7u, 24u, 1001u}) {
+        void *block = sized_alloc(size);
+        ASSERT_NE(block, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % alignof(std::max_align_t), 0u) << size;
+        sized_free(&block);
+    }
 }
 
 TEST(SizedBlock, ZallocClearsEveryByte) {
