@@ -1,6 +1,7 @@
 #include "bus_loop.hpp"
 
 #include <boost/asio/post.hpp>
+#include <sdbus-c++/Error.h>
 
 #include <chrono>
 #include <iostream>
@@ -17,8 +18,12 @@ constexpr int kBatchSize = 32;
 } // namespace
 
 BusLoop::BusLoop(boost::asio::io_context &io, sdbus::IConnection &connection)
-    : io_(io), connection_(connection),
-      descriptor_(io, connection.getEventLoopPollData().fd), timer_(io) {}
+    : io_(io), connection_(connection), descriptor_(io, connection.getEventLoopPollData().fd),
+      timer_(io) {}
+
+BusLoop::BusLoop(boost::asio::io_context &io, std::unique_ptr<sdbus::IConnection> connection)
+    : io_(io), ownedConnection_(std::move(connection)), connection_(*ownedConnection_),
+      descriptor_(io, connection_.getEventLoopPollData().fd), timer_(io) {}
 
 BusLoop::~BusLoop() {
     boost::system::error_code ignored;
@@ -27,7 +32,9 @@ BusLoop::~BusLoop() {
     descriptor_.release();
 }
 
-void BusLoop::Start() { PostProcess(); }
+void BusLoop::Start() {
+    PostProcess();
+}
 
 void BusLoop::Rearm() {
     if (rearmPosted_) {
@@ -71,8 +78,8 @@ void BusLoop::Arm() {
     if (poll.timeout_usec != std::numeric_limits<uint64_t>::max()) {
         // sd-bus gives an absolute CLOCK_MONOTONIC point, which is asio's
         // steady clock on Linux.
-        timer_.expires_at(std::chrono::steady_clock::time_point(
-            std::chrono::microseconds(poll.timeout_usec)));
+        timer_.expires_at(
+            std::chrono::steady_clock::time_point(std::chrono::microseconds(poll.timeout_usec)));
         timer_.async_wait(handler);
     }
 }
@@ -109,6 +116,7 @@ void BusLoop::Process() {
     } catch (const sdbus::Error &error) {
         std::cout << "D-Bus connection failed: " << error.getName() << ": " << error.getMessage()
                   << std::endl;
+        failed_ = true;
         io_.stop();
         return;
     }

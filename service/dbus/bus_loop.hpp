@@ -17,6 +17,8 @@ namespace vuno::dbus {
 class BusLoop : public std::enable_shared_from_this<BusLoop> {
   public:
     BusLoop(boost::asio::io_context &io, sdbus::IConnection &connection);
+    // Takes the connection along: it then lives exactly as long as the loop.
+    BusLoop(boost::asio::io_context &io, std::unique_ptr<sdbus::IConnection> connection);
     ~BusLoop();
     BusLoop(const BusLoop &) = delete;
     BusLoop &operator=(const BusLoop &) = delete;
@@ -30,6 +32,8 @@ class BusLoop : public std::enable_shared_from_this<BusLoop> {
 
     boost::asio::io_context &Context() { return io_; }
     sdbus::IConnection &Connection() { return connection_; }
+    // True once processing failed and the loop stopped the io_context.
+    bool Failed() const { return failed_; }
 
   private:
     void Arm();
@@ -38,6 +42,7 @@ class BusLoop : public std::enable_shared_from_this<BusLoop> {
     void PostProcess();
 
     boost::asio::io_context &io_;
+    std::unique_ptr<sdbus::IConnection> ownedConnection_;
     sdbus::IConnection &connection_;
     boost::asio::posix::stream_descriptor descriptor_;
     boost::asio::steady_timer timer_;
@@ -46,6 +51,7 @@ class BusLoop : public std::enable_shared_from_this<BusLoop> {
     uint64_t generation_ = 0;
     bool processPosted_ = false;
     bool rearmPosted_ = false;
+    bool failed_ = false;
 };
 
 } // namespace vuno::dbus
