@@ -1,0 +1,174 @@
+#include "aux_timer.hpp"
+#include "platform_hooks.hpp"
+#include "run_until.hpp"
+#include "stdout_capture.hpp"
+#include "steady_wait.hpp"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <vector>
+
+namespace vuno {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::RunFor;
+using testing::RunUntil;
+using testing::StdoutCapture;
+
+struct LogCase {
+    int level;
+    const char *file;
+    std::string expected;
+};
+
+class LogLineTest : public ::testing::TestWithParam<LogCase> {};
+
+TEST_P(LogLineTest, FormatsOneLine) {
+    const LogCase &c = GetParam();
+    StdoutCapture capture;
+    platform::Log(c.level, c.file, 7, "x=%d", 5);
+    EXPECT_EQ(capture.Text(), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, LogLineTest,
+                         ::testing::Values(LogCase{1, "/a/b/file",
+                                                   "\033[1;31m[ERROR] (file:7): x=5\033[0m\n"},
+                                           LogCase{0, "/a/b/file", "[DEBUG] (file:7): x=5\n"},
+                                           LogCase{0, "file", "[DEBUG] (file:7): x=5\n"},
+                                           LogCase{0, "a/dir/", "[DEBUG] (:7): x=5\n"},
+                                           LogCase{3, "vuno", "[LEVEL 3] (vuno:7): x=5\n"}));
+
+TEST(LogTest, WritesMessagesLongerThanAnyBufferWhole) {
+    const std::string text(100000, 'q');
+    StdoutCapture capture;
+    platform::Log(0, "ssi", 1, "<%s|%s>", text.c_str(), text.c_str());
+    EXPECT_EQ(capture.Text(), "[DEBUG] (ssi:1): <" + text + "|" + text + ">\n");
+}
+
+TEST(LogTest, NullFileAndFormatStillGiveALine) {
+    StdoutCapture capture;
+    platform::Log(1, nullptr, 3, nullptr);
+    EXPECT_EQ(capture.Text(), "\033[1;31m[ERROR] (:3): \033[0m\n");
+}
+
+TEST(LockTest, CreateAndDestroyNameTheSameAddress) {
+    StdoutCapture capture;
+    void *lock = platform::LockCreate();
+    ASSERT_NE(lock, nullptr);
+    EXPECT_EQ(platform::Lock(lock), 1);
+    platform::Unlock(lock);
+    EXPECT_EQ(platform::Lock(lock), 1);
+    platform::Unlock(lock);
+    platform::LockDestroy(lock);
+
+    std::smatch match;
+    const std::string text = capture.Text();
+    ASSERT_TRUE(std::regex_match(
+        text, match, std::regex("Lock (0x[0-9a-f]+) init\nLock (0x[0-9a-f]+) deinit\n")))
+        << text;
+    EXPECT_EQ(match[1], match[2]);
+}
+
+TEST(LockTest, NullHandles) {
+    StdoutCapture capture;
+    EXPECT_EQ(platform::Lock(nullptr), 0);
+    platform::Unlock(nullptr);
+    platform::LockDestroy(nullptr);
+    EXPECT_TRUE(std::regex_match(capture.Text(), std::regex("Lock (0|0x0|\\(nil\\)) deinit\n")))
+        << capture.Text();
+}
+
+TEST(TimerHookTest, DestroyingNullOnlyWritesTheLine) {
+    StdoutCapture capture;
+    platform::TimerDestroy(nullptr);
+    EXPECT_EQ(capture.Text(), "Timer cancel\n");
+}
+
+TEST(TimerHookTest, CreateWithoutPlatformContextGivesNoTimer) {
+    StdoutCapture capture;
+    EXPECT_EQ(platform::TimerCreate(
+                  nullptr, nullptr, [](void *) {}, 1),
+              nullptr);
+    EXPECT_EQ(capture.Text(), "Timer create\n");
+}
+
+TEST(DeadlineTest, SaturatesAtTheClocksEnd) {
+    using Clock = std::chrono::steady_clock;
+    EXPECT_EQ(DeadlineAfter(Clock::duration::max()), Clock::time_point::max());
+    const auto before = Clock::now();
+    const auto deadline = DeadlineAfter(1s);
+    EXPECT_GE(deadline, before + 1s);
+    EXPECT_LE(deadline, Clock::now() + 1s);
+}
+
+// Records when the timer's handler runs.
+struct Ticks {
+    static void Handler(void *argument) {
+        static_cast<Ticks *>(argument)->at.push_back(std::chrono::steady_clock::now());
+    }
+    std::vector<std::chrono::steady_clock::time_point> at;
+};
+
+class AuxTimerTest : public ::testing::Test {
+  protected:
+    static constexpr auto kPeriod = 30ms;
+
+    std::shared_ptr<AuxTimer> StartTimer() {
+        auto timer = std::make_shared<AuxTimer>(io, &ticks, Ticks::Handler, kPeriod);
+        timer->Start();
+        return timer;
+    }
+
+    boost::asio::io_context io;
+    Ticks ticks;
+};
+
+TEST_F(AuxTimerTest, FirstCallComesAsSoonAsTheLoopRuns) {
+    const auto timer = StartTimer();
+    EXPECT_TRUE(ticks.at.empty()) << "called before the loop ran";
+    io.poll();
+    EXPECT_EQ(ticks.at.size(), 1u);
+    timer->Stop();
+}
+
+TEST_F(AuxTimerTest, LaterCallsComeOncePerPeriod) {
+    const auto timer = StartTimer();
+    ASSERT_TRUE(RunUntil(io, [&] { return ticks.at.size() >= 5; }));
+    timer->Stop();
+    for (size_t i = 1; i < ticks.at.size(); ++i) {
+        EXPECT_GE(ticks.at[i] - ticks.at[i - 1], kPeriod) << "call " << i << " came early";
+    }
+}
+
+TEST_F(AuxTimerTest, StopEndsTheCalls) {
+    const auto timer = StartTimer();
+    ASSERT_TRUE(RunUntil(io, [&] { return ticks.at.size() >= 2; }));
+    timer->Stop();
+    const size_t calls = ticks.at.size();
+    RunFor(io, 4 * std::chrono::duration_cast<std::chrono::milliseconds>(kPeriod));
+    EXPECT_EQ(ticks.at.size(), calls);
+}
+
+TEST_F(AuxTimerTest, HandlerMayStopItsOwnTimer) {
+    std::shared_ptr<AuxTimer> timer;
+    struct Stopper {
+        std::shared_ptr<AuxTimer> *timer;
+        int calls = 0;
+    } stopper{&timer};
+    timer = std::make_shared<AuxTimer>(
+        io, &stopper,
+        [](void *argument) {
+            auto *self = static_cast<Stopper *>(argument);
+            ++self->calls;
+            (*self->timer)->Stop();
+        },
+        kPeriod);
+    timer->Start();
+    RunFor(io, 100ms);
+    EXPECT_EQ(stopper.calls, 1);
+}
+
+} // namespace
+} // namespace vuno
