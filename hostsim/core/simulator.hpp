@@ -1,0 +1,48 @@
+// The whole simulated platform behind the BMC: MCTP service, ME and host
+// application, wired together and driven by explicit time steps.
+#pragma once
+
+#include "bytes.hpp"
+#include "clock.hpp"
+#include "host_application.hpp"
+#include "journal.hpp"
+#include "management_engine.hpp"
+#include "mctp_service.hpp"
+
+#include <set>
+
+namespace vuno::hostsim {
+
+struct Settings {
+    std::set<uint32_t> liveLocations{kDefaultLiveLocation};
+    HeartbeatSettings heartbeats;
+};
+
+class Simulator {
+  public:
+    Simulator(const Settings &settings, MctpService::Received received,
+              Journal::LineSink printLine);
+    Simulator(const Simulator &) = delete;
+    Simulator &operator=(const Simulator &) = delete;
+
+    MctpService &Mctp() { return mctp_; }
+    ManagementEngine &Me() { return me_; }
+    HostApplication &Host() { return host_; }
+    const Journal &Records() const { return journal_; }
+
+    // Moves time forward, running everything that falls due on the way in
+    // order; Advance(0) runs what is due now.
+    void Advance(Duration step);
+    Duration Now() const { return clock_.Now(); }
+
+  private:
+    std::optional<Duration> NextDeadline() const;
+
+    Journal journal_;
+    Clock clock_;
+    HostApplication host_;
+    ManagementEngine me_;
+    MctpService mctp_;
+};
+
+} // namespace vuno::hostsim
