@@ -88,10 +88,10 @@ TEST(HostSimBusTest, ServesMctpAndControlOnTheSystemBus) {
 
     const auto heartbeat = watcher.WaitForMessage(5s);
     ASSERT_TRUE(heartbeat);
-    EXPECT_EQ(*heartbeat, (Bytes{0x7E, uint8_t(kMeVendorId >> 8), uint8_t(kMeVendorId & 0xFF),
-                                 0x80, 0x07, 0x01, 0, 0, 0, 5, 0x00, 1, 0, 0, 0}));
-    EXPECT_EQ(SendMessage({"8", "0", "7", "0x7e", kVendorHigh, kVendorLow, "0x00", "0x07", "0x01",
-                           "0x05"}),
+    EXPECT_EQ(*heartbeat, (Bytes{0x7E, uint8_t(kMeVendorId >> 8), uint8_t(kMeVendorId & 0xFF), 0x80,
+                                 0x07, 0x01, 0, 0, 0, 5, 0x00, 1, 0, 0, 0}));
+    EXPECT_EQ(SendMessage(
+                  {"8", "0", "7", "0x7e", kVendorHigh, kVendorLow, "0x00", "0x07", "0x01", "0x05"}),
               "(iay) 0 0\n");
     EXPECT_EQ(SendMessage({"9", "1", "5", "0x7e", kVendorHigh, kVendorLow, "0x80", "0x07"}),
               "(iay) -113 0\n");
@@ -100,7 +100,9 @@ TEST(HostSimBusTest, ServesMctpAndControlOnTheSystemBus) {
     auto control =
         sdbus::createProxy(*connection, dbus::kControlServiceName, dbus::kControlObjectPath);
     std::map<std::string, uint64_t> counters;
-    control->callMethod("GetCounters").onInterface(dbus::kControlInterface).storeResultsTo(counters);
+    control->callMethod("GetCounters")
+        .onInterface(dbus::kControlInterface)
+        .storeResultsTo(counters);
     EXPECT_EQ(counters["ConnectRequests"], 1u);
     EXPECT_EQ(counters["MeRepliesReceived"], 1u);
     EXPECT_EQ(counters["BadMeReplies"], 0u);
