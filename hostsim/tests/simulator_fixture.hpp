@@ -60,8 +60,8 @@ class SimulatorTest : public ::testing::Test {
     }
 
     void ReplyToMe(uint8_t tag, const Bytes &reply) {
-        const MctpResult result = simulator_->Mctp().SendMessage(
-            kMeEndpointId, 0, WithVendorHeader(false, tag, reply));
+        const MctpResult result =
+            simulator_->Mctp().SendMessage(kMeEndpointId, 0, WithVendorHeader(false, tag, reply));
         EXPECT_EQ(result.status, kMctpSuccess);
         EXPECT_TRUE(result.message.empty());
     }

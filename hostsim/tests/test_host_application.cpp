@@ -39,8 +39,8 @@ TEST_F(HostApplicationTest, HeartbeatsStartWithTheLinkAndFollowThePeriod) {
     EXPECT_TRUE(received_.empty());
     Sim().Advance(Duration{1});
     EXPECT_EQ(AcceptNextFrame(), HeartbeatFrame(2));
-    EXPECT_EQ(RunFor(kPeriod * 3), (std::vector<Bytes>{HeartbeatFrame(3), HeartbeatFrame(4),
-                                                        HeartbeatFrame(5)}));
+    EXPECT_EQ(RunFor(kPeriod * 3),
+              (std::vector<Bytes>{HeartbeatFrame(3), HeartbeatFrame(4), HeartbeatFrame(5)}));
     EXPECT_EQ(Count(Counter::HeartbeatsSent), 5u);
 }
 

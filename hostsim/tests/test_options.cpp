@@ -15,16 +15,17 @@ TEST(OptionsTest, DefaultsWithoutArguments) {
 }
 
 TEST(OptionsTest, LiveVmdsReplaceTheDefault) {
-    const Options options =
-        ParseOptions({"--live-vmd", "0x0500C901", "--live-vmd", "83906560", "--no-heartbeats",
-                      "--heartbeat-period-ms", "250"});
+    const Options options = ParseOptions({"--live-vmd", "0x0500C901", "--live-vmd", "83906560",
+                                          "--no-heartbeats", "--heartbeat-period-ms", "250"});
     ASSERT_FALSE(options.error) << *options.error;
     EXPECT_EQ(options.settings.liveLocations, (std::set<uint32_t>{0x0500C901, 0x05005000}));
     EXPECT_EQ(options.settings.heartbeats.period, Duration{250});
     EXPECT_FALSE(options.settings.heartbeats.enabled);
 }
 
-TEST(OptionsTest, HelpIsRecognised) { EXPECT_TRUE(ParseOptions({"--help"}).help); }
+TEST(OptionsTest, HelpIsRecognised) {
+    EXPECT_TRUE(ParseOptions({"--help"}).help);
+}
 
 TEST(OptionsTest, BadArgumentsAreErrors) {
     const std::vector<std::vector<std::string_view>> cases = {
