@@ -35,6 +35,12 @@ struct ssi_request {
     void *user_context;
     uint8_t sent;
     uint32_t ticks;
+    /* Handed to the Service Protocol, which reads the message until it
+     * reports the end of transmission. */
+    uint8_t in_transmission;
+    /* Ended while still in transmission: the entry no longer holds its
+     * identifier and only waits for that report to be freed. */
+    uint8_t ended;
 };
 
 struct ssi_context {

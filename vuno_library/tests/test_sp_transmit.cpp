@@ -121,20 +121,6 @@ TEST(TransmissionWithoutLink, IsRefusedWithTheLinkState) {
     EXPECT_TRUE(done.empty());
 }
 
-TEST_F(Transmission, DataMessagesGoOneAfterTheOther) {
-    Statuses first, second;
-    const Bytes a = patterned(30, 1), b = patterned(40, 2);
-    ASSERT_EQ(send(a, first), VUNO_STATUS_COMMAND_PENDING);
-    ASSERT_EQ(send(b, second), VUNO_STATUS_COMMAND_PENDING);
-    EXPECT_EQ(host.pump(), messageFrames(a));
-    host.sendStatus(0);
-    EXPECT_EQ(host.pump(), messageFrames(b));
-    EXPECT_EQ(first, Statuses{VUNO_STATUS_SUCCESS});
-    host.sendStatus(0);
-    host.pump();
-    EXPECT_EQ(second, Statuses{VUNO_STATUS_SUCCESS});
-}
-
 TEST_F(Transmission, StatusFrameOvertakesAMessageBetweenItsFrames) {
     const Bytes payload = patterned(1002);
     ASSERT_EQ(send(payload, done), VUNO_STATUS_COMMAND_PENDING);
