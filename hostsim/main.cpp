@@ -2,6 +2,7 @@
 // It owns the MCTP service's bus name, answers for the ME, runs a host
 // application that sends heartbeats, and offers a control interface.
 #include "bus_loop.hpp"
+#include "clock_driver.hpp"
 #include "control_object.hpp"
 #include "mctp_object.hpp"
 #include "options.hpp"
@@ -9,11 +10,8 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
-#include <boost/asio/spawn.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <sdbus-c++/sdbus-c++.h>
 
-#include <chrono>
 #include <csignal>
 #include <iostream>
 #include <memory>
@@ -23,28 +21,8 @@ namespace {
 
 using namespace vuno::hostsim;
 
-// Simulated time follows the real clock in steps this long.
-constexpr std::chrono::milliseconds kClockTick{10};
-
 void PrintLine(const std::string &line) {
     std::cout << line << std::endl;
-}
-
-void RunClock(Simulator &simulator, boost::asio::io_context &io, boost::asio::yield_context yield) {
-    boost::asio::steady_timer timer(io);
-    auto last = std::chrono::steady_clock::now();
-    for (;;) {
-        timer.expires_after(kClockTick);
-        boost::system::error_code error;
-        timer.async_wait(yield[error]);
-        if (error) {
-            return;
-        }
-        const auto elapsed =
-            std::chrono::duration_cast<Duration>(std::chrono::steady_clock::now() - last);
-        last += elapsed;
-        simulator.Advance(elapsed);
-    }
 }
 
 std::string DescribeSettings(const Settings &settings) {
@@ -73,7 +51,8 @@ int Run(const Settings &settings) {
             loop->Rearm();
         },
         PrintLine);
-    dbus::RegisterMctpService(*mctpObject, simulator);
+    dbus::ClockDriver clock(io, simulator);
+    dbus::RegisterMctpService(*mctpObject, simulator, [&clock] { clock.Poke(); });
     dbus::RegisterControl(*controlObject, simulator);
     mctpObject->finishRegistration();
     controlObject->finishRegistration();
@@ -83,9 +62,7 @@ int Run(const Settings &settings) {
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&io](const boost::system::error_code &, int) { io.stop(); });
     loop->Start();
-    boost::asio::spawn(io, [&simulator, &io](boost::asio::yield_context yield) {
-        RunClock(simulator, io, yield);
-    });
+    clock.Start();
 
     PrintLine(DescribeSettings(settings));
     PrintLine("vuno-hostsim: ready");

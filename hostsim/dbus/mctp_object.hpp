@@ -6,14 +6,18 @@
 
 #include <sdbus-c++/IObject.h>
 
+#include <functional>
+
 namespace vuno::hostsim::dbus {
 
 constexpr const char *kMctpServiceName = "xyz.openbmc_project.MCTP";
 constexpr const char *kMctpObjectPath = "/xyz/openbmc_project/MCTP";
 constexpr const char *kMctpInterface = "xyz.openbmc_project.mctp";
 
-// Before the object's registration is finished.
-void RegisterMctpService(sdbus::IObject &object, Simulator &simulator);
+// Before the object's registration is finished. `afterExchange` runs after
+// every `sendMessage` call has been answered.
+void RegisterMctpService(sdbus::IObject &object, Simulator &simulator,
+                         std::function<void()> afterExchange);
 
 void EmitMctpMessageReceived(sdbus::IObject &object, const Bytes &message);
 
