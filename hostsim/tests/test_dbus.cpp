@@ -21,7 +21,6 @@ using namespace std::chrono_literals;
 using vuno::testing::BuiltProgram;
 using vuno::testing::ChildProcess;
 using vuno::testing::PrivateBus;
-using vuno::testing::RunCommand;
 
 const std::string kVendorHigh = std::to_string(kMeVendorId >> 8);
 const std::string kVendorLow = std::to_string(kMeVendorId & 0xFF);
@@ -69,9 +68,12 @@ std::string SendMessage(std::vector<std::string> arguments) {
                                      "sendMessage",
                                      "yyay"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    const auto result = RunCommand(argv, 10s);
-    EXPECT_EQ(result.exitStatus, 0) << result.output;
-    return result.output;
+    // The answer is one line; waiting for it rather than for the exit
+    // makes sure all of it has been read.
+    ChildProcess busctl(argv);
+    EXPECT_TRUE(busctl.WaitForOutput("\n", 10s)) << busctl.Output();
+    EXPECT_EQ(busctl.WaitForExit(10s), 0) << busctl.Output();
+    return busctl.Output();
 }
 
 TEST(HostSimBusTest, ServesMctpAndControlOnTheSystemBus) {
