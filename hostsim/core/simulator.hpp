@@ -9,6 +9,7 @@
 #include "management_engine.hpp"
 #include "mctp_service.hpp"
 
+#include <optional>
 #include <set>
 
 namespace vuno::hostsim {
