@@ -28,12 +28,6 @@ constexpr std::array<NamedCode, 4> kRaidLevels{{
 }};
 constexpr uint32_t kUnknownRaidLevel = 0;
 
-constexpr std::array<NamedCode, 3> kRaidWriteHolePolicies{{
-    {"Off", 0},
-    {"Distributed", 1},
-    {"Journaling Drive", 2},
-}};
-
 constexpr std::array<NamedCode, 2> kFirmwareUpdateActions{{
     {"OnReset", 0},
     {"Immediate", 1},

@@ -103,6 +103,12 @@ inline constexpr std::array<NamedCode, 4> kVolumeCachePolicies{{
     {"Write Back", 3},
 }};
 
+inline constexpr std::array<NamedCode, 3> kRaidWriteHolePolicies{{
+    {"Off", 0},
+    {"Distributed", 1},
+    {"Journaling Drive", 2},
+}};
+
 // Accepts 32 hex digits, optionally grouped 8-4-4-4-12 by dashes and
 // optionally enclosed in braces.
 Identifier ParseIdentifier(std::string_view text);
