@@ -58,8 +58,8 @@ void PlatformFixture::StartDaemon() {
 
 std::string PlatformFixture::Control(const std::string &method,
                                      std::vector<std::string> arguments) {
-    std::vector<std::string> argv{"busctl",    "--system",        "call",
-                                  kControlName, kControlPath, kControlInterface, method};
+    std::vector<std::string> argv{"busctl",     "--system",        "call", kControlName,
+                                  kControlPath, kControlInterface, method};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     const auto result = RunCommand(argv, 10s);
     EXPECT_EQ(result.exitStatus, 0) << method << ": " << result.output;

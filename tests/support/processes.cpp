@@ -20,7 +20,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::chrono::milliseconds Remaining(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? left : 0ms;
 }
 
@@ -65,6 +66,7 @@ ChildProcess::~ChildProcess() {
     }
     // A grandchild may still hold the socket open: shutting our end down
     // ends the reader in any case.
+    WaitForOutputEnd(1s);
     if (reader_.joinable()) {
         shutdown(outputFd_, SHUT_RD);
         reader_.join();
@@ -80,6 +82,9 @@ void ChildProcess::ReadOutput() {
             continue;
         }
         if (n <= 0) {
+            std::lock_guard lock(mutex_);
+            outputEnded_ = true;
+            changed_.notify_all();
             return;
         }
         std::lock_guard lock(mutex_);
@@ -129,6 +134,11 @@ void ChildProcess::Signal(int signal) {
     }
 }
 
+bool ChildProcess::WaitForOutputEnd(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return outputEnded_; });
+}
+
 std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     while (!exitStatus_) {
@@ -175,6 +185,7 @@ CommandResult RunCommand(std::vector<std::string> argv, std::chrono::millisecond
     CommandResult result;
     if (auto status = child.WaitForExit(timeout)) {
         result.exitStatus = *status;
+        child.WaitForOutputEnd(1s);
     }
     result.output = child.Output();
     return result;

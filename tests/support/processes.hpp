@@ -37,6 +37,9 @@ class ChildProcess {
     void Signal(int signal);
     // The exit status (or 128 + signal), or nothing if still running.
     std::optional<int> WaitForExit(std::chrono::milliseconds timeout);
+    // Waits until the output has been read to its end (every writer closed
+    // it); false on time-out.
+    bool WaitForOutputEnd(std::chrono::milliseconds timeout);
 
   private:
     // A thread keeps reading so that a chatty child never blocks on a full
@@ -48,6 +51,7 @@ class ChildProcess {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::string output_;
+    bool outputEnded_ = false;
     std::thread reader_;
     std::optional<int> exitStatus_;
 };
@@ -76,8 +80,7 @@ struct CommandResult {
 };
 
 // Runs a command to completion, killing it after `timeout`.
-CommandResult RunCommand(std::vector<std::string> argv,
-                         std::chrono::milliseconds timeout = 30s);
+CommandResult RunCommand(std::vector<std::string> argv, std::chrono::milliseconds timeout = 30s);
 
 // Path of a program built beside the tests (from the environment variable
 // named, which meson sets), for example VUNOD_PATH.
