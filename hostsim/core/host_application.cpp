@@ -1,38 +1,22 @@
 #include "host_application.hpp"
 
+#include "default_command_handler.hpp"
 #include "frames.h"
 #include "utils.h"
 
 #include <algorithm>
-#include <string>
 
 namespace vuno::hostsim {
-namespace {
-
-std::string Describe(ByteView frame) {
-    if (frame.empty()) {
-        return "empty frame";
-    }
-    switch (sp_frame_type(frame.data())) {
-    case SP_FRAME_TYPE_CONTROL:
-        return "control frame";
-    case SP_FRAME_TYPE_DATA:
-        if (frame.size() < SP_NEXT_HEADER_SIZE) {
-            return "short Data Frame";
-        }
-        return "Data Frame [" + std::to_string(sp_frame_index(frame.data())) + "]";
-    case SP_FRAME_TYPE_STATUS:
-        return "Status Frame";
-    default:
-        return "frame of invalid type";
-    }
-}
-
-} // namespace
 
 HostApplication::HostApplication(Journal &journal, const Clock &clock, SendFrame sendFrame,
                                  HeartbeatSettings settings)
-    : journal_(journal), clock_(clock), sendFrame_(std::move(sendFrame)), settings_(settings) {
+    : journal_(journal), clock_(clock), sendFrame_(std::move(sendFrame)), settings_(settings),
+      protocol_(
+          journal_, counters_, clock_, [this](ByteView frame) { return sendFrame_(frame); },
+          [this](ByteView message) { executor_.OnRequest(message); }),
+      executor_(
+          journal_, counters_, [this](Bytes message) { return protocol_.Send(std::move(message)); },
+          std::make_unique<DefaultCommandHandler>()) {
     // Time must move on between two heartbeats.
     settings_.period = std::max(settings_.period, Duration{1});
 }
@@ -47,12 +31,22 @@ void HostApplication::OnLinkUp() {
 void HostApplication::OnLinkDown() {
     linkUp_ = false;
     nextHeartbeat_.reset();
+    protocol_.OnLinkDown();
 }
 
 void HostApplication::OnFrameFromBmc(ByteView frame) {
-    journal_.Count(Counter::UnhandledFrames);
-    journal_.Note("Host: " + Describe(frame) + " of " + std::to_string(frame.size()) +
-                  " bytes from the BMC not handled");
+    protocol_.OnFrameFromBmc(frame);
+    CountDownToRestart(frame);
+}
+
+void HostApplication::CountDownToRestart(ByteView frame) {
+    if (restartCountdown_ == 0 || frame.empty() ||
+        sp_frame_type(frame.data()) != SP_FRAME_TYPE_DATA) {
+        return;
+    }
+    if (--restartCountdown_ == 0) {
+        Restart();
+    }
 }
 
 void HostApplication::StopHeartbeats() {
@@ -72,6 +66,8 @@ void HostApplication::Restart() {
     journal_.Note("Host: application restarted");
     nextHeartbeatId_ = kRestartHeartbeatId;
     settings_.enabled = true;
+    protocol_.Reset();
+    executor_.Restart();
     ScheduleHeartbeatNow();
 }
 
@@ -81,7 +77,16 @@ void HostApplication::ScheduleHeartbeatNow() {
     }
 }
 
+std::optional<Duration> HostApplication::NextDeadline() const {
+    const auto protocol = protocol_.NextDeadline();
+    if (nextHeartbeat_ && protocol) {
+        return std::min(*nextHeartbeat_, *protocol);
+    }
+    return nextHeartbeat_ ? nextHeartbeat_ : protocol;
+}
+
 void HostApplication::OnTime() {
+    protocol_.OnTime();
     if (!nextHeartbeat_ || clock_.Now() < *nextHeartbeat_) {
         return;
     }

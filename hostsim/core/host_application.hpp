@@ -1,16 +1,17 @@
-// The host's out-of-band application as far as the link is concerned: it
-// sends heartbeats through the ME while the mailbox link is up, can be
-// stopped, resumed and restarted, and receives the frames the BMC sends.
-// Frames it sends go through `SendFrame`; frames from the BMC arrive in
-// OnFrameFromBmc. Message exchange with the BMC (reassembly, Status Frames,
-// responses) is not part of the application yet: such frames are counted
-// as unhandled.
+// The host's out-of-band application: it sends heartbeats through the ME
+// while the mailbox link is up, exchanges messages with the BMC through its
+// side of the Service Protocol, and runs the SSI executor on the requests
+// that arrive. It can be stopped, resumed and restarted. Frames it sends go
+// through `SendFrame`; frames from the BMC arrive in OnFrameFromBmc.
 #pragma once
 
 #include "bytes.hpp"
 #include "clock.hpp"
+#include "exchange_counters.hpp"
 #include "journal.hpp"
 #include "management_engine.hpp"
+#include "service_protocol_host.hpp"
+#include "ssi_executor.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -42,18 +43,30 @@ class HostApplication : public MailboxPeer {
 
     void StopHeartbeats();
     void ResumeHeartbeats();
-    // Heartbeat IDs start again from kRestartHeartbeatId, and a stopped
-    // application runs again.
+    // Heartbeat IDs start again from kRestartHeartbeatId, a stopped
+    // application runs again, and the messages being received and sent
+    // are lost with the answers the executor still owed.
     void Restart();
+    // Restarts once `count` more Data Frames have come from the BMC, to
+    // catch a message half way; 0 cancels.
+    void RestartAfterDataFrames(uint32_t count) { restartCountdown_ = count; }
+
+    // The ME has read `frame` from the mailbox.
+    void OnFrameLeftMailbox(ByteView frame) { protocol_.OnFrameLeftMailbox(frame); }
 
     uint32_t NextHeartbeatId() const { return nextHeartbeatId_; }
+    ServiceProtocolHost &Protocol() { return protocol_; }
+    SsiExecutor &Executor() { return executor_; }
+    ExchangeCounters &Counters() { return counters_; }
+    const ExchangeCounters &Counters() const { return counters_; }
 
-    std::optional<Duration> NextDeadline() const { return nextHeartbeat_; }
+    std::optional<Duration> NextDeadline() const;
     void OnTime();
 
   private:
     void ScheduleHeartbeatNow();
     void SendHeartbeat();
+    void CountDownToRestart(ByteView frame);
 
     Journal &journal_;
     const Clock &clock_;
@@ -63,6 +76,11 @@ class HostApplication : public MailboxPeer {
     bool linkUp_ = false;
     uint32_t nextHeartbeatId_ = kFirstHeartbeatId;
     std::optional<Duration> nextHeartbeat_;
+    uint32_t restartCountdown_ = 0;
+
+    ExchangeCounters counters_;
+    ServiceProtocolHost protocol_;
+    SsiExecutor executor_;
 };
 
 } // namespace vuno::hostsim

@@ -1,5 +1,8 @@
 #include "simulator.hpp"
 
+#include "malformed_frames.hpp"
+#include "me_messages.hpp"
+
 #include <algorithm>
 
 namespace vuno::hostsim {
@@ -12,11 +15,43 @@ Simulator::Simulator(const Settings &settings, MctpService::Received received,
           settings.heartbeats),
       me_(
           journal_, clock_, host_,
-          [this](uint8_t instanceId, ByteView message) {
-              mctp_.DeliverFromMe(instanceId, message);
-          },
+          [this](uint8_t instanceId, ByteView message) { ToBmc(instanceId, message); },
           settings.liveLocations),
       mctp_(journal_, me_, std::move(received)) {}
+
+// The host learns here that the ME has read a frame from the mailbox, so
+// that it can write the next one.
+void Simulator::ToBmc(uint8_t instanceId, ByteView message) {
+    mctp_.DeliverFromMe(instanceId, message);
+    if (message.size() > kTransferDataHeaderSize && message[0] == me::kTransferData) {
+        host_.OnFrameLeftMailbox(message.subspan(kTransferDataHeaderSize));
+    }
+}
+
+std::map<std::string, uint64_t> Simulator::Counters() const {
+    auto counters = journal_.Snapshot();
+    host_.Counters().AddTo(counters);
+    return counters;
+}
+
+void Simulator::SetCommandHandler(std::unique_ptr<CommandHandler> handler) {
+    host_.Executor().SetHandler(std::move(handler));
+}
+
+bool Simulator::SendMalformedFrame(std::string_view kind) {
+    const auto frames = MalformedFrames(kind);
+    if (!frames) {
+        return false;
+    }
+    for (const Bytes &frame : *frames) {
+        if (!me_.InjectFrame(frame)) {
+            return false;
+        }
+    }
+    host_.Counters().Count(ExchangeCounter::MalformedFramesSent);
+    journal_.Note("Host: malformed frame \"" + std::string(kind) + "\" sent");
+    return true;
+}
 
 std::optional<Duration> Simulator::NextDeadline() const {
     const auto host = host_.NextDeadline();

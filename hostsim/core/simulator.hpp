@@ -4,13 +4,18 @@
 
 #include "bytes.hpp"
 #include "clock.hpp"
+#include "command_handler.hpp"
 #include "host_application.hpp"
 #include "journal.hpp"
 #include "management_engine.hpp"
 #include "mctp_service.hpp"
 
+#include <map>
+#include <memory>
 #include <optional>
 #include <set>
+#include <string>
+#include <string_view>
 
 namespace vuno::hostsim {
 
@@ -30,6 +35,14 @@ class Simulator {
     ManagementEngine &Me() { return me_; }
     HostApplication &Host() { return host_; }
     const Journal &Records() const { return journal_; }
+    // The journal's counters and the host's exchange counters by name.
+    std::map<std::string, uint64_t> Counters() const;
+
+    // Replaces the executor's command handler.
+    void SetCommandHandler(std::unique_ptr<CommandHandler> handler);
+    // Sends the frames of a named malformed kind to the BMC, whatever the
+    // link state; false for an unknown kind or when the ME refused them.
+    bool SendMalformedFrame(std::string_view kind);
 
     // Moves time forward, running everything that falls due on the way in
     // order; Advance(0) runs what is due now.
@@ -38,6 +51,7 @@ class Simulator {
 
   private:
     std::optional<Duration> NextDeadline() const;
+    void ToBmc(uint8_t instanceId, ByteView message);
 
     Journal journal_;
     Clock clock_;

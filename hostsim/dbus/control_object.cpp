@@ -1,5 +1,8 @@
 #include "control_object.hpp"
 
+#include "malformed_frames.hpp"
+#include "ssi_executor.hpp"
+
 #include <sdbus-c++/sdbus-c++.h>
 
 #include <string>
@@ -22,6 +25,74 @@ void RequireAccepted(bool accepted) {
                                                       std::to_string(kMaxInjectedSize) +
                                                       " bytes, or too many messages queued");
     }
+}
+
+void SendMalformedFrame(Simulator &simulator, const std::string &kind) {
+    if (simulator.SendMalformedFrame(kind)) {
+        return;
+    }
+    if (!MalformedFrames(kind)) {
+        std::string kinds;
+        for (const auto name : MalformedFrameKinds()) {
+            kinds += (kinds.empty() ? "" : ", ") + std::string(name);
+        }
+        throw sdbus::Error(kInvalidArgumentError,
+                           "Unknown kind \"" + kind + "\": use one of " + kinds);
+    }
+    RequireAccepted(false);
+}
+
+void RequireCommandCode(uint8_t code) {
+    if (code > kMaxCommandCode) {
+        throw sdbus::Error(kInvalidArgumentError, "Command code " + std::to_string(code) +
+                                                      " is above " +
+                                                      std::to_string(kMaxCommandCode));
+    }
+}
+
+// Fault injection on the host's message exchange.
+void RegisterExchangeFaults(sdbus::IObject &object, Simulator &simulator) {
+    object.registerMethod("ReplaceStatusFrames")
+        .onInterface(kControlInterface)
+        .withInputParamNames("status", "count")
+        .implementedAs([&simulator](uint8_t status, uint32_t count) {
+            simulator.Host().Protocol().ReplaceVerdicts(status, count);
+        });
+    object.registerMethod("WithholdStatusFrames")
+        .onInterface(kControlInterface)
+        .withInputParamNames("count")
+        .implementedAs(
+            [&simulator](uint32_t count) { simulator.Host().Protocol().WithholdVerdicts(count); });
+    object.registerMethod("LeaveRequestsUnanswered")
+        .onInterface(kControlInterface)
+        .withInputParamNames("count")
+        .implementedAs(
+            [&simulator](uint32_t count) { simulator.Host().Executor().LeaveUnanswered(count); });
+    object.registerMethod("SetCommandStatus")
+        .onInterface(kControlInterface)
+        .withInputParamNames("code", "status")
+        .implementedAs([&simulator](uint8_t code, uint16_t status) {
+            RequireCommandCode(code);
+            simulator.Host().Executor().OverrideStatus(code, status);
+        });
+    object.registerMethod("ClearCommandStatus")
+        .onInterface(kControlInterface)
+        .withInputParamNames("code")
+        .implementedAs(
+            [&simulator](uint8_t code) { simulator.Host().Executor().ClearStatusOverride(code); });
+    object.registerMethod("ClearCommandStatuses")
+        .onInterface(kControlInterface)
+        .implementedAs([&simulator] { simulator.Host().Executor().ClearStatusOverrides(); });
+    object.registerMethod("SendMalformedFrame")
+        .onInterface(kControlInterface)
+        .withInputParamNames("kind")
+        .implementedAs(
+            [&simulator](const std::string &kind) { SendMalformedFrame(simulator, kind); });
+    object.registerMethod("RestartHostAfterDataFrames")
+        .onInterface(kControlInterface)
+        .withInputParamNames("count")
+        .implementedAs(
+            [&simulator](uint32_t count) { simulator.Host().RestartAfterDataFrames(count); });
 }
 
 } // namespace
@@ -63,7 +134,7 @@ void RegisterControl(sdbus::IObject &object, Simulator &simulator) {
     object.registerMethod("GetCounters")
         .onInterface(kControlInterface)
         .withOutputParamNames("counters")
-        .implementedAs([&simulator] { return simulator.Records().Snapshot(); });
+        .implementedAs([&simulator] { return simulator.Counters(); });
     object.registerMethod("GetConnectAttempts")
         .onInterface(kControlInterface)
         .withOutputParamNames("locations")
@@ -74,6 +145,7 @@ void RegisterControl(sdbus::IObject &object, Simulator &simulator) {
         .implementedAs([&simulator] {
             return sdbus::make_struct(simulator.Me().Connected(), simulator.Me().Location());
         });
+    RegisterExchangeFaults(object, simulator);
 }
 
 } // namespace vuno::hostsim::dbus

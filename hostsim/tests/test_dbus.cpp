@@ -127,5 +127,58 @@ TEST(HostSimBusTest, ServesMctpAndControlOnTheSystemBus) {
     EXPECT_EQ(hostsim.WaitForExit(10s), 0);
 }
 
+template <typename... Args>
+void CallControl(sdbus::IProxy &control, const std::string &method, Args... args) {
+    control.callMethod(method).onInterface(dbus::kControlInterface).withArguments(args...);
+}
+
+// Calls a control method expected to fail with InvalidArgument.
+template <typename... Args>
+void ExpectInvalidArgument(sdbus::IProxy &control, const std::string &method, Args... args) {
+    try {
+        CallControl(control, method, args...);
+        ADD_FAILURE() << method << " accepted a bad argument";
+    } catch (const sdbus::Error &error) {
+        EXPECT_EQ(error.getName(), dbus::kInvalidArgumentError) << method;
+    }
+}
+
+TEST(HostSimBusTest, ExchangeFaultsAreSetOverTheControlInterface) {
+    PrivateBus bus;
+    ChildProcess hostsim({BuiltProgram("HOSTSIM_PATH")});
+    ASSERT_TRUE(hostsim.WaitForOutput("vuno-hostsim: ready", 10s)) << hostsim.Output();
+    SignalWatcher watcher;
+    auto connection = sdbus::createSystemBusConnection();
+    auto control =
+        sdbus::createProxy(*connection, dbus::kControlServiceName, dbus::kControlObjectPath);
+    // Malformed frames go out even without a link.
+    CallControl(*control, "SendMalformedFrame", std::string("heartbeat-4-bytes"));
+    const auto frame = watcher.WaitForMessage(5s);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(Bytes(frame->begin() + kVendorHeaderSize, frame->end()),
+              (Bytes{0x01, 0, 0, 0, 4, 0x00, 1, 0, 0}));
+    ExpectInvalidArgument(*control, "SendMalformedFrame", std::string("sometimes"));
+    ExpectInvalidArgument(*control, "SetCommandStatus", uint8_t{41}, uint16_t{1});
+
+    CallControl(*control, "SetCommandStatus", uint8_t{15}, uint16_t{264});
+    CallControl(*control, "ClearCommandStatus", uint8_t{15});
+    CallControl(*control, "ClearCommandStatuses");
+    CallControl(*control, "ReplaceStatusFrames", uint8_t{7}, uint32_t{2});
+    CallControl(*control, "WithholdStatusFrames", uint32_t{1});
+    CallControl(*control, "LeaveRequestsUnanswered", uint32_t{1});
+    CallControl(*control, "RestartHostAfterDataFrames", uint32_t{3});
+
+    std::map<std::string, uint64_t> counters;
+    control->callMethod("GetCounters")
+        .onInterface(dbus::kControlInterface)
+        .storeResultsTo(counters);
+    EXPECT_EQ(counters["MalformedFramesSent"], 1u);
+    EXPECT_EQ(counters.count("MessagesReceived"), 1u) << "exchange counters are listed";
+    EXPECT_EQ(counters.count("HeartbeatsSent"), 1u) << "so are the journal's";
+
+    hostsim.Signal(SIGTERM);
+    EXPECT_EQ(hostsim.WaitForExit(10s), 0);
+}
+
 } // namespace
 } // namespace vuno::hostsim

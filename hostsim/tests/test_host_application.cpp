@@ -1,5 +1,8 @@
 #include "simulator_fixture.hpp"
 
+#include "frames.h"
+#include "utils.h"
+
 namespace vuno::hostsim::testing {
 namespace {
 
@@ -85,13 +88,48 @@ TEST_F(HostApplicationTest, HeartbeatsQueueBehindAnUnansweredRequest) {
     EXPECT_EQ(AcceptNextFrame(), HeartbeatFrame(2));
 }
 
-TEST_F(HostApplicationTest, FramesFromTheBmcAreCountedAsUnhandled) {
+TEST_F(HostApplicationTest, FramesFromTheBmcReachTheMessageExchange) {
+    Sim().Host().StopHeartbeats();
     Connect();
-    EXPECT_EQ(MeStatus(TransferDataRequest(Bytes{0x02, 0x00})), me::kDataSent);
+    EXPECT_EQ(MeStatus(TransferDataRequest(HeartbeatFrame(1))), me::kDataSent);
+    EXPECT_EQ(Count(Counter::UnhandledFrames), 1u) << "the BMC sends no control frames";
     EXPECT_EQ(MeStatus(TransferDataRequest(Bytes{0x01, 0x01, 0x00, 0xFF})), me::kDataSent);
-    EXPECT_EQ(Count(Counter::UnhandledFrames), 2u);
-    ASSERT_GE(lines_.size(), 2u);
-    EXPECT_NE(lines_.back().find("Data Frame [1]"), std::string::npos) << lines_.back();
+    EXPECT_EQ(RunFor(Duration{0}), std::vector<Bytes>{Bytes({0x02, 0x08})})
+        << "a later frame alone is answered with Status 8";
+
+    // GetExecutorInformation with identifier 3 as one message of 6 bytes.
+    const Bytes request{0x18, 10, 0, 0, 0, 0};
+    Bytes frame{0x01, 0, 0, 1, 0, 6, 0, 0, 0, 0, 0, 0, 0};
+    put_le32(&frame[9], sp_message_crc(1, 0, 6, request.data(), 6));
+    frame.insert(frame.end(), request.begin(), request.end());
+    EXPECT_EQ(MeStatus(TransferDataRequest(frame)), me::kDataSent);
+    const auto frames = RunFor(Duration{10});
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0], (Bytes{0x02, 0x00}));
+    const Bytes response{0x19, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(Bytes(frames[1].begin() + 13, frames[1].end()), response)
+        << "the executor's answer follows the Status Frame";
+}
+
+TEST_F(HostApplicationTest, RestartAfterDataFramesCatchesAMessageHalfWay) {
+    Sim().Host().StopHeartbeats();
+    Connect();
+    Sim().Host().RestartAfterDataFrames(2);
+    Bytes first(1014, 0);
+    first[0] = 0x01;
+    first[3] = 1;
+    put_le32(&first[5], 5000);
+    const Bytes later{0x01, 0x01, 0x00, 0xAA};
+    EXPECT_EQ(MeStatus(TransferDataRequest(first)), me::kDataSent);
+    EXPECT_EQ(Count(Counter::HostRestarts), 0u);
+    EXPECT_EQ(MeStatus(TransferDataRequest(later)), me::kDataSent);
+    EXPECT_EQ(Count(Counter::HostRestarts), 1u);
+    EXPECT_EQ(RunFor(Duration{0}), std::vector<Bytes>{HeartbeatFrame(0)});
+    // The message under reception went with the restart.
+    Bytes next = later;
+    next[1] = 2;
+    EXPECT_EQ(MeStatus(TransferDataRequest(next)), me::kDataSent);
+    EXPECT_EQ(RunFor(Duration{0}), std::vector<Bytes>{Bytes({0x02, 0x08})});
 }
 
 TEST_F(HostApplicationTest, StartsWithoutHeartbeatsWhenAsked) {

@@ -60,7 +60,7 @@ TEST_F(ManagementEngineTest, TransferDataNeedsTheLink) {
     Connect();
     EXPECT_EQ(MeStatus(transfer), me::kDataSent);
     EXPECT_EQ(Count(Counter::FramesToHost), 1u);
-    EXPECT_EQ(Count(Counter::UnhandledFrames), 1u);
+    EXPECT_EQ(Sim().Host().Counters().Value(ExchangeCounter::StatusFramesReceived), 1u);
 }
 
 TEST_F(ManagementEngineTest, MalformedCommandsAreAnsweredWithoutEffect) {
