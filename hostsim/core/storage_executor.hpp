@@ -1,0 +1,105 @@
+// The host's executor of the 41 storage commands: parses each command's
+// payload, checks it as the host's RAID application would, applies it to
+// the RAID model and encodes the answer.
+//
+// A payload of the wrong length is refused with RequestDataLengthInvalid
+// and reserved bits that are not zero with InvalidFieldInCommand, before
+// any field is judged. GetEvents answers with the queued events, at most
+// as many as its 32-bit argument asks for (0 asks for all of them); when
+// none are queued it keeps the request and answers it as soon as an event
+// arrives. Cancelling a subscription answers the requests it kept with
+// InvalidSubscription.
+#pragma once
+
+#include "command_handler.hpp"
+#include "raid_model.hpp"
+
+#include <cstddef>
+#include <deque>
+#include <optional>
+#include <vector>
+
+namespace vuno::hostsim {
+
+enum CommandCode : uint8_t {
+    kGetDriveIdentifiers = 0,
+    kGetVolumeIdentifiers = 1,
+    kGetArrayIdentifiers = 2,
+    kGetControllerIdentifiers = 3,
+    kGetDriveInformation = 4,
+    kGetVolumeInformation = 5,
+    kGetVolumeMigrationCapabilities = 6,
+    kGetArrayInformation = 7,
+    kGetControllerInformation = 8,
+    kGetControllerRaidCapabilities = 9,
+    kGetExecutorInformation = 10,
+    kGetFirmwareSlotInformation = 11,
+    kSendFirmwareToSlot = 12,
+    kUpdateDriveFirmware = 13,
+    kClearDriveMetadata = 14,
+    kMarkDriveAsSpare = 15,
+    kUnmarkSpareDrive = 16,
+    kMarkDriveAsNormal = 17,
+    kSetVolatileWriteCacheOnDrive = 18,
+    kResetSmartEventOnDrive = 19,
+    kActivateDriveLed = 20,
+    kRemoveDrive = 21,
+    kCreateVolume = 22,
+    kRebuildVolume = 23,
+    kExpandVolume = 24,
+    kChangeRaidLevel = 25,
+    kRenameVolume = 26,
+    kMarkVolumeAsNormal = 27,
+    kVerifyVolume = 28,
+    kCancelVolumeVerification = 29,
+    kInitializeVolume = 30,
+    kSetVolumeCachePolicy = 31,
+    kSetRaidWriteHolePolicy = 32,
+    kDeleteVolume = 33,
+    kAddDrivesToArray = 34,
+    kSetVolatileWriteCacheOnArray = 35,
+    kSetRohiPolicy = 36,
+    kSetReadPatrolPolicy = 37,
+    kCreateEventSubscription = 38,
+    kCancelEventSubscription = 39,
+    kGetEvents = 40,
+};
+
+class StorageExecutor : public CommandHandler {
+  public:
+    // The model must outlive the executor.
+    explicit StorageExecutor(RaidModel &model);
+    ~StorageExecutor() override;
+    StorageExecutor(const StorageExecutor &) = delete;
+    StorageExecutor &operator=(const StorageExecutor &) = delete;
+
+    void Handle(uint8_t commandCode, ByteView payload, Responder respond) override;
+
+    // The application restarted: its subscriptions and the requests it
+    // kept are gone, and nobody waits for answers to them any more.
+    void Restart();
+    size_t HeldRequests() const { return held_.size(); }
+
+  private:
+    struct HeldRequest {
+        Identifier subscription{};
+        uint32_t limit = 0;
+        Responder respond;
+    };
+
+    SsiAnswer CreateSubscription(ByteView payload);
+    // Moves the requests held for the cancelled subscription to `orphaned`.
+    SsiAnswer CancelSubscription(ByteView payload, std::vector<Responder> &orphaned);
+    // Takes the responder, and answers nothing, when the request is held.
+    std::optional<SsiAnswer> GetEvents(ByteView payload, Responder &respond);
+    void OnEventsQueued(const Identifier &subscription);
+    void AnswerHeld(const Identifier &subscription);
+
+    RaidModel &model_;
+    std::deque<HeldRequest> held_;
+    // While a command runs, events it raises wait until it is answered.
+    bool handling_ = false;
+    std::vector<Identifier> queuedMeanwhile_;
+};
+
+} // namespace vuno::hostsim
