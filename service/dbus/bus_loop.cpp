@@ -36,6 +36,14 @@ void BusLoop::Start() {
     PostProcess();
 }
 
+void BusLoop::Stop() {
+    stopped_ = true;
+    ++generation_;
+    boost::system::error_code ignored;
+    descriptor_.cancel(ignored);
+    timer_.cancel();
+}
+
 void BusLoop::Rearm() {
     if (rearmPosted_) {
         return;
@@ -50,7 +58,7 @@ void BusLoop::Rearm() {
 }
 
 void BusLoop::Arm() {
-    if (processPosted_) {
+    if (stopped_ || processPosted_) {
         return; // Process() arms again when it is done
     }
     const auto poll = connection_.getEventLoopPollData();
@@ -92,7 +100,7 @@ void BusLoop::OnReady(uint64_t generation, const boost::system::error_code &erro
 }
 
 void BusLoop::PostProcess() {
-    if (processPosted_) {
+    if (stopped_ || processPosted_) {
         return;
     }
     processPosted_ = true;
@@ -106,6 +114,9 @@ void BusLoop::PostProcess() {
 
 void BusLoop::Process() {
     processPosted_ = false;
+    if (stopped_) {
+        return;
+    }
     try {
         for (int i = 0; i < kBatchSize; ++i) {
             if (!connection_.processPendingRequest()) {

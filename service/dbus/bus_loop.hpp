@@ -29,6 +29,9 @@ class BusLoop : public std::enable_shared_from_this<BusLoop> {
     // processing (a reply from a coroutine, an asynchronous call, a signal),
     // so that queued output is flushed and new time-outs are honoured.
     void Rearm();
+    // Stops waiting and processing for good; what is already queued on the
+    // connection stays there.
+    void Stop();
 
     boost::asio::io_context &Context() { return io_; }
     sdbus::IConnection &Connection() { return connection_; }
@@ -52,6 +55,7 @@ class BusLoop : public std::enable_shared_from_this<BusLoop> {
     bool processPosted_ = false;
     bool rearmPosted_ = false;
     bool failed_ = false;
+    bool stopped_ = false;
 };
 
 } // namespace vuno::dbus
