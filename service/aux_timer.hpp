@@ -2,11 +2,11 @@
 // the library's handler, then waits one period from the end of that call.
 #pragma once
 
+#include "steady_wait.hpp"
 #include "vuno.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/spawn.hpp>
-#include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
 #include <memory>
@@ -23,7 +23,7 @@ class AuxTimer : public std::enable_shared_from_this<AuxTimer> {
     // Starts the coroutine; its first call comes as soon as the loop runs it.
     void Start();
     // After this returns the handler is not called again.
-    void Stop();
+    void Stop() { timer_.Stop(); }
 
   private:
     void TimerHandler(boost::asio::yield_context yield);
@@ -32,8 +32,7 @@ class AuxTimer : public std::enable_shared_from_this<AuxTimer> {
     void *argument_;
     std::chrono::steady_clock::duration period_;
     vuno_timer_handler handler_;
-    boost::asio::steady_timer timer_;
-    bool stopped_ = false;
+    CoroutineTimer timer_;
 };
 
 } // namespace vuno

@@ -1,7 +1,5 @@
 #include "connection.hpp"
 
-#include "steady_wait.hpp"
-
 #include <iostream>
 #include <sstream>
 
@@ -41,19 +39,22 @@ void Connection::Check() {
 }
 
 void Connection::Supervise(boost::asio::yield_context yield) {
-    for (;;) {
-        if (!connected_) {
-            StartAttempt();
-            while (!resultReceived_) {
-                if (!WaitFor(timer_, periods_.resultPoll, yield)) {
-                    return;
-                }
-            }
-        }
-        if (!WaitFor(timer_, periods_.pause, yield)) {
+    while (!timer_.Stopped()) {
+        if (!connected_ && !Attempt(yield)) {
             return;
         }
+        timer_.Wait(periods_.pause, yield);
     }
+}
+
+bool Connection::Attempt(boost::asio::yield_context yield) {
+    StartAttempt();
+    while (!resultReceived_) {
+        if (!timer_.Wait(periods_.resultPoll, yield)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void Connection::StartAttempt() {

@@ -3,11 +3,11 @@
 // a failure or a loss. Its destruction ends the library's life.
 #pragma once
 
+#include "steady_wait.hpp"
 #include "vuno.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/spawn.hpp>
-#include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
 #include <cstdint>
@@ -44,6 +44,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
     // Starts the supervision coroutine, which shares ownership of this object.
     void Check();
+    // Ends the supervision: the coroutine returns at its next resumption
+    // and lets go of the object.
+    void Stop() { timer_.Stop(); }
 
     // Callbacks given to vuno_connect_to_host; the context is the supervisor.
     static void OnConnectResult(uint32_t status, void *context);
@@ -51,6 +54,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   private:
     void Supervise(boost::asio::yield_context yield);
+    // False when the supervision was stopped while waiting for the result.
+    bool Attempt(boost::asio::yield_context yield);
     void StartAttempt();
     void HandleConnectResult(uint32_t status);
     void HandleConnectionLost(uint32_t status);
@@ -63,7 +68,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     bool resultReceived_ = false;
     bool connected_ = false;
     boost::asio::io_context &io_;
-    boost::asio::steady_timer timer_;
+    CoroutineTimer timer_;
     vuno_instance *instance_;
     Library library_;
     Periods periods_;

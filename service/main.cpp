@@ -5,26 +5,22 @@
 #include "connection.hpp"
 #include "platform_context.hpp"
 #include "platform_hooks.hpp"
+#include "request_processing.hpp"
 #include "steady_wait.hpp"
 #include "vuno.h"
 #include "vuno_object.hpp"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
-#include <boost/asio/spawn.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <sdbus-c++/Error.h>
 #include <sdbus-c++/IConnection.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
 
 namespace {
-
-constexpr auto kRequestProcessingPeriod = std::chrono::milliseconds(10);
 
 std::shared_ptr<vuno::dbus::BusLoop> OpenSystemBus(boost::asio::io_context &io) {
     try {
@@ -36,15 +32,18 @@ std::shared_ptr<vuno::dbus::BusLoop> OpenSystemBus(boost::asio::io_context &io) 
     }
 }
 
-// Moves the library's outgoing messages on, 10 ms after the end of each
-// step, for the life of the process.
-void ProcessRequests(boost::asio::io_context &io, vuno_instance *instance,
-                     boost::asio::yield_context yield) {
-    boost::asio::steady_timer timer(io);
-    for (;;) {
-        vuno_process_requests(instance);
-        vuno::WaitFor(timer, kRequestProcessingPeriod, yield);
-    }
+// Brings every coroutine to its end on the loop rather than letting the
+// io_context tear suspended ones down. The library is de-initialised when
+// the supervisor's last owner lets go of it, here or in its coroutine.
+void Shutdown(boost::asio::io_context &io, vuno::dbus::BusLoop &bus,
+              vuno::PlatformContext &platform, vuno::RequestProcessing &requests,
+              std::shared_ptr<vuno::Connection> &supervisor) {
+    bus.Stop();
+    platform.mctp.Stop();
+    requests.Stop();
+    supervisor->Stop();
+    supervisor.reset();
+    vuno::RunReadyHandlers(io);
 }
 
 } // namespace
@@ -70,10 +69,12 @@ int main() {
     }
     platform.instance = instance;
 
-    const auto supervisor = std::make_shared<vuno::Connection>(io, instance);
+    auto supervisor = std::make_shared<vuno::Connection>(io, instance);
     supervisor->Check();
+    vuno::RequestProcessing requests(io, instance);
 
     if (!vuno::dbus::RequestWellKnownName(bus->Connection())) {
+        Shutdown(io, *bus, platform, requests, supervisor);
         return EXIT_FAILURE;
     }
     const vuno::dbus::VunoObject published = vuno::dbus::PublishVunoObject(bus, instance);
@@ -81,11 +82,10 @@ int main() {
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&io](const boost::system::error_code &, int) { io.stop(); });
 
-    boost::asio::spawn(io, [&io, instance](boost::asio::yield_context yield) {
-        ProcessRequests(io, instance, yield);
-    });
-
+    requests.Start();
     bus->Start();
     io.run();
+
+    Shutdown(io, *bus, platform, requests, supervisor);
     return bus->Failed() ? EXIT_FAILURE : EXIT_SUCCESS;
 }

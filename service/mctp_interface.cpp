@@ -7,6 +7,7 @@
 #include <sdbus-c++/Error.h>
 #include <sdbus-c++/Types.h>
 
+#include <algorithm>
 #include <iostream>
 
 namespace vuno {
@@ -53,37 +54,30 @@ SendOutcome ReadReply(sdbus::MethodReply &reply, const sdbus::Error *error) {
     return {.succeeded = true, .response = std::move(std::get<1>(result))};
 }
 
-// Calls sendMessage without blocking the loop and completes with its
-// outcome. The completion is posted, so it never runs inside sd-bus's own
-// processing nor before the initiating call has returned.
-template <typename CompletionToken>
-auto AsyncSendMessage(dbus::BusLoop &conn, sdbus::IProxy &proxy, uint8_t eid, bool request,
-                      const std::vector<uint8_t> &payload, CompletionToken &&token) {
-    auto initiation = [&conn, &proxy, eid, request, &payload](auto handler) {
-        auto shared = std::make_shared<decltype(handler)>(std::move(handler));
-        auto &io = conn.Context();
-        auto complete = [shared, &io](SendOutcome outcome) {
-            boost::asio::post(io, [shared, outcome = std::move(outcome)]() mutable {
-                (*shared)(std::move(outcome));
-            });
-        };
-        try {
-            auto call = proxy.createMethodCall(kMctpInterface, kSendMethod);
-            call << eid << static_cast<uint8_t>(request ? 1 : 0) << payload;
-            proxy.callMethod(call,
-                             [complete](sdbus::MethodReply &reply, const sdbus::Error *error) {
-                                 complete(ReadReply(reply, error));
-                             });
-            conn.Rearm();
-        } catch (const sdbus::Error &error) {
-            std::cout << "MCTP " << kSendMethod << " not sent: " << error.getMessage() << std::endl;
-            complete({});
-        }
-    };
-    return boost::asio::async_initiate<CompletionToken, void(SendOutcome)>(initiation, token);
-}
-
 } // namespace
+
+// An exchange suspended until its reply arrives, resumed exactly once: by
+// the reply, or by Stop() with a failed outcome. Resumption is posted, so it
+// never runs inside sd-bus's own processing nor before the initiating call
+// has returned.
+class MCTPInterface::PendingExchange {
+  public:
+    PendingExchange(boost::asio::io_context &io, std::function<void(SendOutcome)> resume)
+        : io_(io), resume_(std::move(resume)) {}
+
+    void Complete(SendOutcome outcome) {
+        if (!resume_) {
+            return;
+        }
+        boost::asio::post(
+            io_, [resume = std::move(resume_), outcome = std::move(outcome)] { resume(outcome); });
+        resume_ = nullptr;
+    }
+
+  private:
+    boost::asio::io_context &io_;
+    std::function<void(SendOutcome)> resume_;
+};
 
 MCTPInterface::MCTPInterface(std::shared_ptr<dbus::BusLoop> conn,
                              const std::optional<vuno_instance *> &instance, MessageSink sink)
@@ -91,6 +85,20 @@ MCTPInterface::MCTPInterface(std::shared_ptr<dbus::BusLoop> conn,
       proxy_(sdbus::createProxy(conn_->Connection(), kMctpService, kMctpObject)),
       match_(conn_->Connection().addMatch(
           kReceiveMatchRule, [this](sdbus::Message &signal) { OnMessageReceived(signal); })) {}
+
+MCTPInterface::~MCTPInterface() {
+    Stop();
+}
+
+void MCTPInterface::Stop() {
+    stopped_ = true;
+    for (const auto &weak : pending_) {
+        if (const auto exchange = weak.lock()) {
+            exchange->Complete({});
+        }
+    }
+    pending_.clear();
+}
 
 void MCTPInterface::SendMctpMessage(bool request, uint8_t tag, const uint8_t *data,
                                     uint32_t length) {
@@ -101,7 +109,7 @@ void MCTPInterface::SendMctpMessage(bool request, uint8_t tag, const uint8_t *da
     boost::asio::spawn(conn_->Context(),
                        [this, alive = std::weak_ptr<bool>(alive_), request,
                         payload = std::move(payload)](boost::asio::yield_context yield) {
-                           if (!alive.expired()) {
+                           if (!alive.expired() && !stopped_) {
                                Exchange(request, payload, yield);
                            }
                        });
@@ -110,8 +118,27 @@ void MCTPInterface::SendMctpMessage(bool request, uint8_t tag, const uint8_t *da
 void MCTPInterface::Exchange(bool request, const std::vector<uint8_t> &payload,
                              boost::asio::yield_context yield) {
     const std::weak_ptr<bool> alive = alive_;
-    const SendOutcome outcome = AsyncSendMessage(*conn_, *proxy_, eid_, request, payload, yield);
-    if (alive.expired()) {
+    auto initiation = [this, request, &payload](auto handler) {
+        auto exchange = std::make_shared<PendingExchange>(conn_->Context(), std::move(handler));
+        std::erase_if(pending_, [](const auto &weak) { return weak.expired(); });
+        pending_.push_back(exchange);
+        try {
+            auto call = proxy_->createMethodCall(kMctpInterface, kSendMethod);
+            call << eid_ << static_cast<uint8_t>(request ? 1 : 0) << payload;
+            proxy_->callMethod(call,
+                               [exchange](sdbus::MethodReply &reply, const sdbus::Error *error) {
+                                   exchange->Complete(ReadReply(reply, error));
+                               });
+            conn_->Rearm();
+        } catch (const sdbus::Error &error) {
+            std::cout << "MCTP " << kSendMethod << " not sent: " << error.getMessage() << std::endl;
+            exchange->Complete({});
+        }
+    };
+    const SendOutcome outcome =
+        boost::asio::async_initiate<boost::asio::yield_context, void(SendOutcome)>(initiation,
+                                                                                   yield);
+    if (alive.expired() || stopped_) {
         return; // shut down while the call was pending
     }
     if (!outcome.succeeded) {
@@ -158,7 +185,7 @@ void MCTPInterface::DeliverFailure() {
 
 void MCTPInterface::Deliver(bool request, uint8_t tag, int mctpStatus,
                             std::span<const uint8_t> data) {
-    if (!instance_.has_value()) {
+    if (stopped_ || !instance_.has_value()) {
         return; // no library to tell
     }
     // D-Bus arrays are far below 4 GiB, so the length always fits.

@@ -31,6 +31,7 @@ class MCTPInterface {
     MCTPInterface(std::shared_ptr<dbus::BusLoop> conn,
                   const std::optional<vuno_instance *> &instance,
                   MessageSink sink = bmc_me_mctp_message_received);
+    ~MCTPInterface();
     MCTPInterface(const MCTPInterface &) = delete;
     MCTPInterface &operator=(const MCTPInterface &) = delete;
 
@@ -38,7 +39,13 @@ class MCTPInterface {
     // sink later, never before this returns.
     void SendMctpMessage(bool request, uint8_t tag, const uint8_t *data, uint32_t length);
 
+    // From now on nothing reaches the sink, and the exchanges still waiting
+    // for a reply end at their next resumption instead of waiting on.
+    void Stop();
+
   private:
+    class PendingExchange;
+
     void Exchange(bool request, const std::vector<uint8_t> &payload,
                   boost::asio::yield_context yield);
     void OnMessageReceived(sdbus::Message &signal);
@@ -51,6 +58,8 @@ class MCTPInterface {
     uint8_t eid_ = 8;
     MessageSink sink_;
     std::unique_ptr<sdbus::IProxy> proxy_;
+    bool stopped_ = false;
+    std::vector<std::weak_ptr<PendingExchange>> pending_;
     // Exchanges resumed after this object is gone see the token expired.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     sdbus::Slot match_;

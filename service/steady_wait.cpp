@@ -11,12 +11,27 @@ std::chrono::steady_clock::time_point DeadlineAfter(std::chrono::steady_clock::d
     return now + delay;
 }
 
-bool WaitFor(boost::asio::steady_timer &timer, std::chrono::steady_clock::duration delay,
-             boost::asio::yield_context yield) {
-    boost::system::error_code error;
-    timer.expires_at(DeadlineAfter(delay));
-    timer.async_wait(yield[error]);
-    return !error;
+bool CoroutineTimer::Wait(std::chrono::steady_clock::duration delay,
+                          boost::asio::yield_context yield) {
+    if (stopped_) {
+        return false;
+    }
+    boost::system::error_code ignored;
+    timer_.expires_at(DeadlineAfter(delay));
+    timer_.async_wait(yield[ignored]);
+    return !stopped_;
+}
+
+void CoroutineTimer::Stop() {
+    stopped_ = true;
+    timer_.cancel();
+}
+
+void RunReadyHandlers(boost::asio::io_context &io) {
+    io.restart();
+    while (io.poll() > 0) {
+        io.restart();
+    }
 }
 
 } // namespace vuno

@@ -1,6 +1,7 @@
 #include "connection.hpp"
 #include "run_until.hpp"
 #include "stdout_capture.hpp"
+#include "steady_wait.hpp"
 
 #include <gtest/gtest.h>
 
@@ -66,6 +67,15 @@ class ConnectionTest : public ::testing::Test {
         supervisor =
             std::make_shared<Connection>(io, FakeLibrary::kInstance, library.Calls(), periods);
         supervisor->Check();
+    }
+
+    void TearDown() override {
+        if (supervisor != nullptr) {
+            supervisor->Stop();
+            supervisor.reset();
+        }
+        RunReadyHandlers(io);
+        EXPECT_EQ(library.deinitialized.size(), 1u);
     }
 
     bool WaitForAttempts(size_t count) {
@@ -179,25 +189,12 @@ TEST_F(LongPauseConnectionTest, LateResultOfAnAbandonedAttemptIsIgnored) {
     EXPECT_EQ(library.attempts[2], kCandidates[2]);
 }
 
-TEST_F(ConnectionTest, AttemptWaitsForItsResult) {
+TEST_F(ConnectionTest, LastOwnerDeinitializesTheLibrary) {
     ASSERT_TRUE(WaitForAttempts(1));
-    Idle();
-    EXPECT_EQ(library.attempts.size(), 1u);
-}
-
-TEST(ConnectionLifetimeTest, LastOwnerDeinitializesTheLibraryOnce) {
-    FakeLibrary library;
-    auto io = std::make_unique<boost::asio::io_context>();
-    auto supervisor = std::make_shared<Connection>(*io, FakeLibrary::kInstance, library.Calls(),
-                                                   Connection::Periods{2ms, 2ms});
-    supervisor->Check();
-    {
-        StdoutCapture capture;
-        ASSERT_TRUE(RunUntil(*io, [&] { return !library.attempts.empty(); }));
-    }
+    supervisor->Stop();
     supervisor.reset();
     EXPECT_TRUE(library.deinitialized.empty()) << "the running coroutine still owns it";
-    io.reset(); // drops the suspended coroutine, as at shutdown
+    RunReadyHandlers(io);
     EXPECT_EQ(library.deinitialized, std::vector<vuno_instance *>{FakeLibrary::kInstance});
 }
 

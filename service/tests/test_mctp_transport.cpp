@@ -5,6 +5,7 @@
 #include "processes.hpp"
 #include "run_until.hpp"
 #include "stdout_capture.hpp"
+#include "steady_wait.hpp"
 
 #include <gtest/gtest.h>
 
@@ -90,6 +91,11 @@ class MctpTransportTest : public ::testing::Test {
           }) {
         platform.instance = fakeInstance;
         client->Start();
+    }
+
+    void TearDown() override {
+        platform.mctp.Stop();
+        RunReadyHandlers(io);
     }
 
     // Sends one message as the library would and waits for the service to
@@ -239,6 +245,8 @@ TEST(MctpTransportWithoutServiceTest, MissingServiceIsAFailedExchange) {
     mctp.SendMctpMessage(true, 0, message, sizeof message);
     ASSERT_TRUE(RunUntil(io, [&] { return !statuses.empty(); }));
     EXPECT_EQ(statuses, std::vector<int>{1});
+    mctp.Stop();
+    RunReadyHandlers(io);
 }
 
 TEST_F(MctpTransportTest, MalformedSignalsAreDroppedAndLaterOnesStillArrive) {
@@ -263,6 +271,17 @@ TEST_F(MctpTransportTest, MalformedSignalsAreDroppedAndLaterOnesStillArrive) {
         ++dropped;
     }
     EXPECT_EQ(dropped, 3u) << text;
+}
+
+TEST_F(MctpTransportTest, NothingReachesTheLibraryAfterStop) {
+    service.Hold();
+    Send(true, 0, Bytes(3));
+    platform.mctp.Stop();
+    service.Release();
+    auto fromMe = Bytes(9);
+    service.EmitReceived(fromMe);
+    RunFor(io, 100ms);
+    EXPECT_TRUE(deliveries.empty());
 }
 
 TEST_F(MctpTransportTest, NothingReachesAMissingLibrary) {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <sstream>
 #include <vector>
 
 namespace vuno {
@@ -47,10 +47,11 @@ TEST(LogTest, WritesMessagesLongerThanAnyBufferWhole) {
     EXPECT_EQ(capture.Text(), "[DEBUG] (ssi:1): <" + text + "|" + text + ">\n");
 }
 
-TEST(LogTest, NullFileAndFormatStillGiveALine) {
-    StdoutCapture capture;
-    platform::Log(1, nullptr, 3, nullptr);
-    EXPECT_EQ(capture.Text(), "\033[1;31m[ERROR] (:3): \033[0m\n");
+// An address as the standard streams write it.
+std::string Address(const void *pointer) {
+    std::ostringstream text;
+    text << pointer;
+    return text.str();
 }
 
 TEST(LockTest, CreateAndDestroyNameTheSameAddress) {
@@ -63,12 +64,9 @@ TEST(LockTest, CreateAndDestroyNameTheSameAddress) {
     platform::Unlock(lock);
     platform::LockDestroy(lock);
 
-    std::smatch match;
-    const std::string text = capture.Text();
-    ASSERT_TRUE(std::regex_match(
-        text, match, std::regex("Lock (0x[0-9a-f]+) init\nLock (0x[0-9a-f]+) deinit\n")))
-        << text;
-    EXPECT_EQ(match[1], match[2]);
+    const std::string address = Address(lock);
+    EXPECT_EQ(address.rfind("0x", 0), 0u) << address;
+    EXPECT_EQ(capture.Text(), "Lock " + address + " init\nLock " + address + " deinit\n");
 }
 
 TEST(LockTest, NullHandles) {
@@ -76,8 +74,7 @@ TEST(LockTest, NullHandles) {
     EXPECT_EQ(platform::Lock(nullptr), 0);
     platform::Unlock(nullptr);
     platform::LockDestroy(nullptr);
-    EXPECT_TRUE(std::regex_match(capture.Text(), std::regex("Lock (0|0x0|\\(nil\\)) deinit\n")))
-        << capture.Text();
+    EXPECT_EQ(capture.Text(), "Lock " + Address(nullptr) + " deinit\n");
 }
 
 TEST(TimerHookTest, DestroyingNullOnlyWritesTheLine) {
@@ -115,59 +112,40 @@ class AuxTimerTest : public ::testing::Test {
   protected:
     static constexpr auto kPeriod = 30ms;
 
-    std::shared_ptr<AuxTimer> StartTimer() {
-        auto timer = std::make_shared<AuxTimer>(io, &ticks, Ticks::Handler, kPeriod);
+    void SetUp() override {
+        timer = std::make_shared<AuxTimer>(io, &ticks, Ticks::Handler, kPeriod);
         timer->Start();
-        return timer;
+    }
+
+    void TearDown() override {
+        timer->Stop();
+        RunReadyHandlers(io);
     }
 
     boost::asio::io_context io;
     Ticks ticks;
+    std::shared_ptr<AuxTimer> timer;
 };
 
 TEST_F(AuxTimerTest, FirstCallComesAsSoonAsTheLoopRuns) {
-    const auto timer = StartTimer();
     EXPECT_TRUE(ticks.at.empty()) << "called before the loop ran";
     io.poll();
     EXPECT_EQ(ticks.at.size(), 1u);
-    timer->Stop();
 }
 
 TEST_F(AuxTimerTest, LaterCallsComeOncePerPeriod) {
-    const auto timer = StartTimer();
     ASSERT_TRUE(RunUntil(io, [&] { return ticks.at.size() >= 5; }));
-    timer->Stop();
     for (size_t i = 1; i < ticks.at.size(); ++i) {
         EXPECT_GE(ticks.at[i] - ticks.at[i - 1], kPeriod) << "call " << i << " came early";
     }
 }
 
 TEST_F(AuxTimerTest, StopEndsTheCalls) {
-    const auto timer = StartTimer();
     ASSERT_TRUE(RunUntil(io, [&] { return ticks.at.size() >= 2; }));
     timer->Stop();
     const size_t calls = ticks.at.size();
     RunFor(io, 4 * std::chrono::duration_cast<std::chrono::milliseconds>(kPeriod));
     EXPECT_EQ(ticks.at.size(), calls);
-}
-
-TEST_F(AuxTimerTest, HandlerMayStopItsOwnTimer) {
-    std::shared_ptr<AuxTimer> timer;
-    struct Stopper {
-        std::shared_ptr<AuxTimer> *timer;
-        int calls = 0;
-    } stopper{&timer};
-    timer = std::make_shared<AuxTimer>(
-        io, &stopper,
-        [](void *argument) {
-            auto *self = static_cast<Stopper *>(argument);
-            ++self->calls;
-            (*self->timer)->Stop();
-        },
-        kPeriod);
-    timer->Start();
-    RunFor(io, 100ms);
-    EXPECT_EQ(stopper.calls, 1);
 }
 
 } // namespace
