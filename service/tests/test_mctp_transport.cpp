@@ -25,12 +25,6 @@ std::vector<uint8_t> Bytes(size_t count, uint8_t first = 0x10) {
     return bytes;
 }
 
-TEST(VendorHeaderTest, RequestInstanceIdsUseTheLowFiveBits) {
-    for (int id = 0; id < 256; ++id) {
-        EXPECT_EQ(mctp::RequestControlByte(static_cast<uint8_t>(id)), 0x80 | (id % 32)) << id;
-    }
-}
-
 TEST(VendorHeaderTest, ReplyEchoesTheTagWithoutTheRequestBit) {
     EXPECT_EQ(mctp::ReplyControlByte(0x25), 0x05);
     EXPECT_EQ(mctp::ReplyControlByte(0x9F), 0x1F);
