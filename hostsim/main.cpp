@@ -37,6 +37,13 @@ std::string DescribeSettings(const Settings &settings) {
     return text;
 }
 
+std::string DescribeStorage(const RaidModel &storage) {
+    const Inventory &inventory = storage.Contents();
+    return "vuno-hostsim: storage: " + std::to_string(inventory.controllers.size()) +
+           " controllers, " + std::to_string(inventory.drives.size()) + " drives, " +
+           std::to_string(inventory.volumes.size()) + " volumes";
+}
+
 int Run(const Settings &settings) {
     boost::asio::io_context io;
     auto connection = sdbus::createSystemBusConnection();
@@ -65,6 +72,7 @@ int Run(const Settings &settings) {
     clock.Start();
 
     PrintLine(DescribeSettings(settings));
+    PrintLine(DescribeStorage(simulator.Storage()));
     PrintLine("vuno-hostsim: ready");
     io.run();
     PrintLine("vuno-hostsim: stopped");

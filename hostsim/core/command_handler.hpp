@@ -24,6 +24,9 @@ class CommandHandler {
 
     virtual ~CommandHandler() = default;
     virtual void Handle(uint8_t commandCode, ByteView payload, Responder respond) = 0;
+    // The application restarted: the answers still owed will be dropped,
+    // and whatever the handler kept for the BMC's earlier requests is gone.
+    virtual void Restart() {}
 };
 
 } // namespace vuno::hostsim

@@ -445,27 +445,16 @@ class Loader {
         }
         Identifier id = LabelIdentifier(statement.Keyword(), label);
         if (const auto text = statement.Take("id")) {
-            id = ParseId(statement, *text);
+            const auto given = ParseIdentifier(*text);
+            if (!given) {
+                statement.Fail("'id' must be 32 hexadecimal digits");
+            }
+            id = *given;
         }
         if (IsZero(id) || !ids_.insert(id).second) {
             statement.Fail("identifier of " + label + " is zero or already used");
         }
         labels.emplace(label, id);
-        return id;
-    }
-
-    static Identifier ParseId(const Statement &statement, std::string text) {
-        std::erase(text, '-');
-        const bool hex = text.size() == 32 && std::all_of(text.begin(), text.end(), [](char c) {
-                             return std::isxdigit(static_cast<unsigned char>(c)) != 0;
-                         });
-        if (!hex) {
-            statement.Fail("'id' must be 32 hexadecimal digits");
-        }
-        Identifier id{};
-        for (size_t i = 0; i < id.size(); ++i) {
-            id[i] = static_cast<uint8_t>(std::stoul(text.substr(2 * i, 2), nullptr, 16));
-        }
         return id;
     }
 
@@ -792,6 +781,22 @@ InventoryLoad LoadInventoryFile(const std::string &path) {
     return load;
 }
 
+std::optional<Identifier> ParseIdentifier(std::string_view text) {
+    std::string digits(text);
+    std::erase(digits, '-');
+    const bool hex = digits.size() == 32 && std::all_of(digits.begin(), digits.end(), [](char c) {
+                         return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+                     });
+    if (!hex) {
+        return std::nullopt;
+    }
+    Identifier id{};
+    for (size_t i = 0; i < id.size(); ++i) {
+        id[i] = static_cast<uint8_t>(std::stoul(digits.substr(2 * i, 2), nullptr, 16));
+    }
+    return id;
+}
+
 Identifier LabelIdentifier(std::string_view keyword, std::string_view label) {
     return MakeIdentifier(LabelHash(keyword, label));
 }
@@ -871,7 +876,7 @@ class InventoryWriter {
     void Line(const std::string &statement) { text_ += statement + "\n"; }
 
     std::string Define(const std::string &keyword, const Identifier &id) {
-        const std::string label = keyword + std::to_string(labels_.size());
+        const std::string label = keyword + std::to_string(defined_[keyword]++);
         labels_.emplace(id, label);
         return keyword + " " + label + " id=" + IdText(id);
     }
@@ -975,6 +980,7 @@ class InventoryWriter {
 
     const RaidModel &model_;
     std::map<Identifier, std::string> labels_;
+    std::map<std::string, size_t> defined_;
     std::string text_;
 };
 

@@ -65,6 +65,10 @@ InventoryLoad LoadInventoryFile(const std::string &path);
 // free SATA drives; three firmware slots.
 Inventory DefaultInventory();
 
+// 32 hexadecimal digits, dashes anywhere allowed (so the usual
+// 8-4-4-4-12 form too); byte i is digits 2i and 2i+1.
+std::optional<Identifier> ParseIdentifier(std::string_view text);
+
 // The identifier an object defined under `label` gets without id=;
 // `keyword` is its statement's keyword ("drive", "volume", ...).
 Identifier LabelIdentifier(std::string_view keyword, std::string_view label);

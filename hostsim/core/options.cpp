@@ -1,5 +1,7 @@
 #include "options.hpp"
 
+#include "inventory_file.hpp"
+
 #include <charconv>
 #include <cstdint>
 
@@ -41,13 +43,21 @@ Options ParseOptions(const std::vector<std::string_view> &args) {
             options.settings.heartbeats.enabled = false;
             continue;
         }
-        if (arg != "--live-vmd" && arg != "--heartbeat-period-ms") {
+        if (arg != "--live-vmd" && arg != "--heartbeat-period-ms" && arg != "--inventory") {
             return fail("unknown option " + std::string(arg));
         }
         if (i + 1 == args.size()) {
             return fail(std::string(arg) + " needs a value");
         }
         const std::string_view text = args[++i];
+        if (arg == "--inventory") {
+            InventoryLoad load = LoadInventoryFile(std::string(text));
+            if (!load.inventory) {
+                return fail(load.error);
+            }
+            options.settings.inventory = std::move(load.inventory);
+            continue;
+        }
         const auto value = ParseNumber(text);
         if (arg == "--live-vmd") {
             if (!value) {
@@ -79,6 +89,7 @@ std::string Usage(std::string_view program) {
            "  --heartbeat-period-ms N    heartbeat period of the host application (default "
            "2000)\n"
            "  --no-heartbeats            start with heartbeats stopped\n"
+           "  --inventory FILE           the host's storage, described in FILE\n"
            "  --help                     show this text\n";
 }
 

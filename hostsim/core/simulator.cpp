@@ -1,7 +1,9 @@
 #include "simulator.hpp"
 
+#include "inventory_file.hpp"
 #include "malformed_frames.hpp"
 #include "me_messages.hpp"
+#include "storage_executor.hpp"
 
 #include <algorithm>
 
@@ -10,6 +12,8 @@ namespace vuno::hostsim {
 Simulator::Simulator(const Settings &settings, MctpService::Received received,
                      Journal::LineSink printLine)
     : journal_(std::move(printLine)),
+      storage_(clock_, settings.inventory ? *settings.inventory : DefaultInventory(),
+               settings.jobs),
       host_(
           journal_, clock_, [this](ByteView frame) { return me_.RelayFromHost(frame); },
           settings.heartbeats),
@@ -17,7 +21,9 @@ Simulator::Simulator(const Settings &settings, MctpService::Received received,
           journal_, clock_, host_,
           [this](uint8_t instanceId, ByteView message) { ToBmc(instanceId, message); },
           settings.liveLocations),
-      mctp_(journal_, me_, std::move(received)) {}
+      mctp_(journal_, me_, std::move(received)) {
+    SetCommandHandler(std::make_unique<StorageExecutor>(storage_));
+}
 
 // The host learns here that the ME has read a frame from the mailbox, so
 // that it can write the next one.
@@ -54,12 +60,13 @@ bool Simulator::SendMalformedFrame(std::string_view kind) {
 }
 
 std::optional<Duration> Simulator::NextDeadline() const {
-    const auto host = host_.NextDeadline();
-    const auto me = me_.NextDeadline();
-    if (host && me) {
-        return std::min(*host, *me);
+    std::optional<Duration> next;
+    for (const auto due : {host_.NextDeadline(), me_.NextDeadline(), storage_.NextDeadline()}) {
+        if (due && (!next || *due < *next)) {
+            next = due;
+        }
     }
-    return host ? host : me;
+    return next;
 }
 
 void Simulator::Advance(Duration step) {
@@ -70,6 +77,7 @@ void Simulator::Advance(Duration step) {
         // same step.
         host_.OnTime();
         me_.OnTime();
+        storage_.OnTime();
     }
     clock_.Set(target);
 }

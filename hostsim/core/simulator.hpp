@@ -1,5 +1,6 @@
-// The whole simulated platform behind the BMC: MCTP service, ME and host
-// application, wired together and driven by explicit time steps.
+// The whole simulated platform behind the BMC: MCTP service, ME, host
+// application and the host's storage, wired together and driven by
+// explicit time steps.
 #pragma once
 
 #include "bytes.hpp"
@@ -9,6 +10,7 @@
 #include "journal.hpp"
 #include "management_engine.hpp"
 #include "mctp_service.hpp"
+#include "raid_model.hpp"
 
 #include <map>
 #include <memory>
@@ -22,6 +24,9 @@ namespace vuno::hostsim {
 struct Settings {
     std::set<uint32_t> liveLocations{kDefaultLiveLocation};
     HeartbeatSettings heartbeats;
+    // The host's storage; the default inventory when none is given.
+    std::optional<Inventory> inventory;
+    JobDurations jobs;
 };
 
 class Simulator {
@@ -35,10 +40,13 @@ class Simulator {
     ManagementEngine &Me() { return me_; }
     HostApplication &Host() { return host_; }
     const Journal &Records() const { return journal_; }
+    // The host's storage, which the executor's storage commands act on.
+    RaidModel &Storage() { return storage_; }
     // The journal's counters and the host's exchange counters by name.
     std::map<std::string, uint64_t> Counters() const;
 
-    // Replaces the executor's command handler.
+    // Replaces the executor's command handler, at first the one that
+    // carries out the storage commands on Storage().
     void SetCommandHandler(std::unique_ptr<CommandHandler> handler);
     // Sends the frames of a named malformed kind to the BMC, whatever the
     // link state; false for an unknown kind or when the ME refused them.
@@ -55,6 +63,7 @@ class Simulator {
 
     Journal journal_;
     Clock clock_;
+    RaidModel storage_;
     HostApplication host_;
     ManagementEngine me_;
     MctpService mctp_;

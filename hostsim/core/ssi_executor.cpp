@@ -38,6 +38,7 @@ void SsiExecutor::SetHandler(std::unique_ptr<CommandHandler> handler) {
 
 void SsiExecutor::Restart() {
     Forget();
+    handler_->Restart();
 }
 
 void SsiExecutor::Forget() {

@@ -75,9 +75,9 @@ class StorageExecutor : public CommandHandler {
 
     void Handle(uint8_t commandCode, ByteView payload, Responder respond) override;
 
-    // The application restarted: its subscriptions and the requests it
-    // kept are gone, and nobody waits for answers to them any more.
-    void Restart();
+    // Subscriptions and the requests kept for them go with the old
+    // application.
+    void Restart() override;
     size_t HeldRequests() const { return held_.size(); }
 
   private:

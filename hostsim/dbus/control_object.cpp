@@ -1,5 +1,6 @@
 #include "control_object.hpp"
 
+#include "inventory_file.hpp"
 #include "malformed_frames.hpp"
 #include "ssi_executor.hpp"
 
@@ -95,6 +96,70 @@ void RegisterExchangeFaults(sdbus::IObject &object, Simulator &simulator) {
             [&simulator](uint32_t count) { simulator.Host().RestartAfterDataFrames(count); });
 }
 
+Identifier RequireIdentifier(const std::string &text) {
+    if (text.empty()) {
+        return kNoIdentifier;
+    }
+    const auto id = ParseIdentifier(text);
+    if (!id) {
+        throw sdbus::Error(kInvalidArgumentError,
+                           "Not an identifier: \"" + text + "\": use 32 hexadecimal digits");
+    }
+    return *id;
+}
+
+void LoadInventory(Simulator &simulator, const std::string &path) {
+    InventoryLoad load = LoadInventoryFile(path);
+    if (!load.inventory) {
+        throw sdbus::Error(kInvalidArgumentError, load.error);
+    }
+    simulator.Storage().Replace(std::move(*load.inventory));
+}
+
+void TriggerEvent(Simulator &simulator, uint8_t type, const std::string &object) {
+    if (!IsEventType(type)) {
+        throw sdbus::Error(kInvalidArgumentError,
+                           "Event type " + std::to_string(type) + " is not 0..2 or 128..141");
+    }
+    simulator.Storage().RaiseEvent(static_cast<EventType>(type), RequireIdentifier(object));
+}
+
+void RequireDriveChanged(SsiStatus status, const std::string &drive) {
+    if (status != SsiStatus::Success) {
+        throw sdbus::Error(kInvalidArgumentError, "Drive \"" + drive + "\" is not in that state");
+    }
+}
+
+// The host's storage: its inventory, and things that happen to drives.
+void RegisterStorageControl(sdbus::IObject &object, Simulator &simulator) {
+    object.registerMethod("LoadInventory")
+        .onInterface(kControlInterface)
+        .withInputParamNames("path")
+        .implementedAs([&simulator](const std::string &path) { LoadInventory(simulator, path); });
+    object.registerMethod("GetInventory")
+        .onInterface(kControlInterface)
+        .withOutputParamNames("inventory")
+        .implementedAs([&simulator] { return WriteInventory(simulator.Storage()); });
+    object.registerMethod("TriggerEvent")
+        .onInterface(kControlInterface)
+        .withInputParamNames("type", "object")
+        .implementedAs([&simulator](uint8_t type, const std::string &object) {
+            TriggerEvent(simulator, type, object);
+        });
+    object.registerMethod("FailDrive")
+        .onInterface(kControlInterface)
+        .withInputParamNames("drive")
+        .implementedAs([&simulator](const std::string &drive) {
+            RequireDriveChanged(simulator.Storage().FailDrive(RequireIdentifier(drive)), drive);
+        });
+    object.registerMethod("ReinsertDrive")
+        .onInterface(kControlInterface)
+        .withInputParamNames("drive")
+        .implementedAs([&simulator](const std::string &drive) {
+            RequireDriveChanged(simulator.Storage().ReinsertDrive(RequireIdentifier(drive)), drive);
+        });
+}
+
 } // namespace
 
 void RegisterControl(sdbus::IObject &object, Simulator &simulator) {
@@ -146,6 +211,7 @@ void RegisterControl(sdbus::IObject &object, Simulator &simulator) {
             return sdbus::make_struct(simulator.Me().Connected(), simulator.Me().Location());
         });
     RegisterExchangeFaults(object, simulator);
+    RegisterStorageControl(object, simulator);
 }
 
 } // namespace vuno::hostsim::dbus

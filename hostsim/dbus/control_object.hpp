@@ -1,6 +1,7 @@
 // The simulator's own control interface, for tests and demonstrations:
-// fault injection on the host, its message exchange and the ME, and a
-// read-out of what happened.
+// fault injection on the host, its message exchange and the ME, the host's
+// storage (its inventory, drive failures, events), and a read-out of what
+// happened.
 #pragma once
 
 #include "simulator.hpp"

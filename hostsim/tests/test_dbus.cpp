@@ -2,6 +2,7 @@
 // service answers `sendMessage`, the ME's requests arrive as signals, and
 // the control interface reports and refuses as it should.
 #include "control_object.hpp"
+#include "inventory_file.hpp"
 #include "mctp_object.hpp"
 #include "processes.hpp"
 #include "vendor_header.hpp"
@@ -12,6 +13,7 @@
 #include <signal.h>
 
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 
 namespace vuno::hostsim {
@@ -175,6 +177,59 @@ TEST(HostSimBusTest, ExchangeFaultsAreSetOverTheControlInterface) {
     EXPECT_EQ(counters["MalformedFramesSent"], 1u);
     EXPECT_EQ(counters.count("MessagesReceived"), 1u) << "exchange counters are listed";
     EXPECT_EQ(counters.count("HeartbeatsSent"), 1u) << "so are the journal's";
+
+    hostsim.Signal(SIGTERM);
+    EXPECT_EQ(hostsim.WaitForExit(10s), 0);
+}
+
+std::string GetInventory(sdbus::IProxy &control) {
+    std::string inventory;
+    control.callMethod("GetInventory")
+        .onInterface(dbus::kControlInterface)
+        .storeResultsTo(inventory);
+    return inventory;
+}
+
+TEST(HostSimBusTest, StorageIsLoadedShownAndChangedOverTheControlInterface) {
+    const std::string path = ::testing::TempDir() + "/hostsim_bus_inventory.txt";
+    std::ofstream(path) << "controller c type=AHCI\n"
+                           "drive a controller=c type=SATA size=1048576000\n"
+                           "drive b controller=c type=SATA size=1048576000\n"
+                           "array r drives=a,b\n"
+                           "volume v array=r level=1 drives=a,b size=524288000 strip=64\n";
+    {
+        ChildProcess refused({BuiltProgram("HOSTSIM_PATH"), "--inventory", path + ".absent"});
+        EXPECT_EQ(refused.WaitForExit(10s), 2);
+        EXPECT_NE(refused.Output().find(path + ".absent: cannot be read"), std::string::npos);
+    }
+    PrivateBus bus;
+    ChildProcess hostsim({BuiltProgram("HOSTSIM_PATH"), "--inventory", path});
+    ASSERT_TRUE(hostsim.WaitForOutput("vuno-hostsim: ready", 10s)) << hostsim.Output();
+    EXPECT_NE(hostsim.Output().find("storage: 1 controllers, 2 drives, 1 volumes"),
+              std::string::npos);
+    auto connection = sdbus::createSystemBusConnection();
+    auto control =
+        sdbus::createProxy(*connection, dbus::kControlServiceName, dbus::kControlObjectPath);
+    EXPECT_NE(GetInventory(*control).find("volume volume0 "), std::string::npos);
+
+    const Identifier drive = LabelIdentifier("drive", "a");
+    std::string driveText;
+    for (uint8_t byte : drive) {
+        driveText += "0123456789abcdef"[byte >> 4];
+        driveText += "0123456789abcdef"[byte & 0x0F];
+    }
+    CallControl(*control, "FailDrive", driveText);
+    EXPECT_NE(GetInventory(*control).find("drives=missing,drive1"), std::string::npos);
+    ExpectInvalidArgument(*control, "FailDrive", driveText);
+    ExpectInvalidArgument(*control, "FailDrive", std::string("not-an-identifier"));
+    ExpectInvalidArgument(*control, "ReinsertDrive", driveText);
+    CallControl(*control, "TriggerEvent", uint8_t{140}, std::string());
+    ExpectInvalidArgument(*control, "TriggerEvent", uint8_t{3}, std::string());
+
+    ExpectInvalidArgument(*control, "LoadInventory", path + ".absent");
+    std::ofstream(path) << "controller c type=NVMe\n";
+    CallControl(*control, "LoadInventory", path);
+    EXPECT_EQ(GetInventory(*control).find("drive "), std::string::npos);
 
     hostsim.Signal(SIGTERM);
     EXPECT_EQ(hostsim.WaitForExit(10s), 0);

@@ -72,7 +72,12 @@ class RecordingHandler : public CommandHandler {
 
 class ExchangeTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(platform_.Connect(), 0u); }
+    // These exchanges are about the link, not the storage: every command
+    // succeeds unless a test says otherwise.
+    void SetUp() override {
+        platform_.Sim().SetCommandHandler(std::make_unique<DefaultCommandHandler>());
+        ASSERT_EQ(platform_.Connect(), 0u);
+    }
 
     RecordingHandler &InstallRecorder() {
         auto handler = std::make_unique<RecordingHandler>();

@@ -106,8 +106,10 @@ TEST_F(HostApplicationTest, FramesFromTheBmcReachTheMessageExchange) {
     const auto frames = RunFor(Duration{10});
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[0], (Bytes{0x02, 0x00}));
-    const Bytes response{0x19, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(Bytes(frames[1].begin() + 13, frames[1].end()), response)
+    // Success with the 40 bytes of executor information.
+    const Bytes responseHeader{0x19, 0, 0, 40, 0, 0, 0};
+    ASSERT_EQ(frames[1].size(), 13u + responseHeader.size() + 40);
+    EXPECT_EQ(Bytes(frames[1].begin() + 13, frames[1].begin() + 20), responseHeader)
         << "the executor's answer follows the Status Frame";
 }
 

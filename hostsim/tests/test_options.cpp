@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace vuno::hostsim {
 namespace {
 
@@ -45,6 +47,21 @@ TEST(OptionsTest, BadArgumentsAreErrors) {
         SCOPED_TRACE(std::string(args[0]) + (args.size() > 1 ? " " + std::string(args[1]) : ""));
         EXPECT_TRUE(ParseOptions(args).error);
     }
+}
+
+TEST(OptionsTest, InventoryComesFromTheNamedFile) {
+    EXPECT_FALSE(ParseOptions({}).settings.inventory) << "the default inventory";
+    const std::string path = ::testing::TempDir() + "/options_inventory.txt";
+    std::ofstream(path) << "controller c type=VMD\n";
+    const Options options = ParseOptions({"--inventory", path});
+    ASSERT_FALSE(options.error) << *options.error;
+    ASSERT_TRUE(options.settings.inventory);
+    EXPECT_EQ(options.settings.inventory->controllers.size(), 1u);
+
+    std::ofstream(path) << "controller c type=VMD\ncontroller c type=VMD\n";
+    EXPECT_EQ(ParseOptions({"--inventory", path}).error,
+              path + ": line 2: controller c given twice");
+    EXPECT_TRUE(ParseOptions({"--inventory"}).error);
 }
 
 } // namespace
