@@ -3,6 +3,7 @@
 // that runs main.
 #include "bus_loop.hpp"
 #include "connection.hpp"
+#include "method_call.hpp"
 #include "platform_context.hpp"
 #include "platform_hooks.hpp"
 #include "request_processing.hpp"
@@ -39,6 +40,8 @@ void Shutdown(boost::asio::io_context &io, vuno::dbus::BusLoop &bus,
               vuno::PlatformContext &platform, vuno::RequestProcessing &requests,
               std::shared_ptr<vuno::Connection> &supervisor) {
     bus.Stop();
+    // Before the library goes, which may still complete their requests.
+    vuno::dbus::StopMethodCalls(io);
     platform.mctp.Stop();
     requests.Stop();
     supervisor->Stop();

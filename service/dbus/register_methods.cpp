@@ -1,12 +1,64 @@
 #include "register_methods.hpp"
 
+#include "method_call.hpp"
+#include "method_table.hpp"
+
+#include <boost/asio/io_context.hpp>
+#include <sdbus-c++/Message.h>
+
+#include <iostream>
+
 namespace vuno::dbus {
 
-void RegisterMethods(sdbus::IObject &iface, [[maybe_unused]] const std::shared_ptr<BusLoop> &conn,
-                     [[maybe_unused]] vuno_instance *instance) {
-    // No storage method is registered yet; declaring the interface publishes
-    // it, empty, so that clients already find it on the object.
-    static_cast<void>(iface.setInterfaceFlags(kStorageInterface));
+namespace {
+
+constexpr char kReplySignature[] = "a{sv}";
+
+// Answers one call. The call is released before the loop, so that its
+// message never outlives the connection it came from.
+struct BusReply {
+    std::weak_ptr<BusLoop> loop;
+    sdbus::MethodCall call;
+
+    void operator()(const ResultDictionary &result) const {
+        if (call.doesntExpectReply()) {
+            return;
+        }
+        auto reply = call.createReply();
+        reply << result;
+        reply.send();
+        if (auto owner = loop.lock()) {
+            owner->Rearm();
+        }
+    }
+};
+
+void HandleCall(MethodCalls &calls, const StorageMethod &method, vuno_instance *instance,
+                const std::weak_ptr<BusLoop> &loop, sdbus::MethodCall call) noexcept {
+    // Only sdbus::Error may leave a method callback; nothing should.
+    try {
+        calls.Handle(
+            [&method, &call, instance](CompletionContext &context) {
+                return method.issue(call, instance, context);
+            },
+            BusReply{loop, call});
+    } catch (...) {
+        std::cout << "Cannot take the call of " << method.name << std::endl;
+    }
+}
+
+} // namespace
+
+void RegisterMethods(sdbus::IObject &iface, const std::shared_ptr<BusLoop> &conn,
+                     vuno_instance *instance) {
+    auto &calls = boost::asio::use_service<MethodCalls>(conn->Context());
+    const std::weak_ptr<BusLoop> loop = conn;
+    for (const StorageMethod &method : StorageMethods()) {
+        iface.registerMethod(kStorageInterface, method.name, method.inputSignature, kReplySignature,
+                             [&calls, &method, instance, loop](sdbus::MethodCall call) {
+                                 HandleCall(calls, method, instance, loop, std::move(call));
+                             });
+    }
     iface.finishRegistration();
 }
 
