@@ -108,13 +108,6 @@ TEST_F(ExchangeTest, RequestAnsweredWithSuccessCompletesWithSuccess) {
     EXPECT_EQ(Count(ExchangeCounter::MessagesDelivered), 1u);
 }
 
-TEST_F(ExchangeTest, RequestReachesTheHandlerIntact) {
-    RecordingHandler &recorder = InstallRecorder();
-    EXPECT_EQ(platform_.Request(MarkDriveAsSpare()), success_);
-    EXPECT_EQ(recorder.codes, std::vector<uint8_t>{kMarkDriveAsSpare});
-    EXPECT_EQ(recorder.payloads, std::vector<Bytes>{Bytes(16, 0x5A)});
-}
-
 TEST_F(ExchangeTest, ConfiguredSsiStatusComesBackUnchanged) {
     platform_.Sim().Host().Executor().OverrideStatus(kMarkDriveAsSpare, 264);
     EXPECT_EQ(platform_.Request(MarkDriveAsSpare()), (Completion{0, 264}));

@@ -403,10 +403,5 @@ TEST_F(ProtocolHostTest, RefusedFrameDropsTheMessage) {
     EXPECT_EQ(DrainDataFrames().size(), 1u);
 }
 
-TEST_F(ProtocolHostTest, MessagesOutsideTheSizeLimitsAreRefused) {
-    EXPECT_FALSE(host_.Send({}));
-    EXPECT_TRUE(written_.empty());
-}
-
 } // namespace
 } // namespace vuno::hostsim

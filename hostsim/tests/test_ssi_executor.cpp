@@ -126,12 +126,6 @@ TEST_F(SsiExecutorTest, MalformedRequestsAreRefusedWithTheIdentifierEchoed) {
     EXPECT_EQ(Count(ExchangeCounter::MalformedRequests), std::size(cases));
 }
 
-TEST_F(SsiExecutorTest, RequestWithoutIdentifierIsIgnored) {
-    executor_->OnRequest({});
-    EXPECT_TRUE(sent_.empty());
-    EXPECT_EQ(Count(ExchangeCounter::UnreadableRequests), 1u);
-}
-
 TEST_F(SsiExecutorTest, StatusOverrideAnswersInPlaceOfTheHandlerUntilCleared) {
     executor_->OverrideStatus(15, 264);
     executor_->OverrideStatus(16, 265);
