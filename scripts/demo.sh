@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Shows Vuno at work on this machine: a private system bus, the simulated
 # platform (MCTP service, ME and host application) and the daemon. It reads
-# the daemon's version, waits for the host link, and stops everything
-# cleanly. Installs and builds what it needs first.
+# the daemon's version, waits for the host link, calls a few storage
+# methods, and stops everything cleanly. Installs and builds what it needs
+# first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -79,6 +80,51 @@ wait_for "$work/vunod.log" "BMC to Host successfully connected." 30
 grep -E 'Trying connect to VMD|successfully connected|First Heartbeat' "$work/vunod.log"
 sleep 5
 echo "Heartbeats received so far: $(grep -c 'Heartbeat ID' "$work/vunod.log" || true)"
+
+step "Calling storage methods"
+# Every answer is one a{sv} dictionary, an error included. Calls that can
+# take long (a firmware image of megabytes, a request the host leaves to
+# time out after a minute) need a client time-out above busctl's 25 s.
+storage=(xyz.openbmc_project.Vuno /xyz/openbmc_project/Vuno xyz.openbmc_project.vuno.pelk)
+call() {
+  printf '$ busctl --system --timeout=90 call %s' "${storage[*]}"
+  printf ' %q' "$@"
+  echo
+  busctl --system --timeout=90 call "${storage[@]}" "$@"
+}
+call_json() {
+  busctl --system --timeout=90 --json=short call "${storage[@]}" "$@"
+}
+# Reads busctl's JSON reply on standard input and prints the Id of the first
+# item of list $1 whose entry $2 is $3.
+first_id_where() {
+  python3 -c 'import json, sys
+items = json.load(sys.stdin)["data"][0][sys.argv[1]]["data"]
+print(next(item["Id"]["data"] for item in items if item[sys.argv[2]]["data"] == sys.argv[3]))' "$@"
+}
+# Reads busctl's JSON reply on standard input and prints entry $2 of the
+# first item of list $1.
+first_item_entry() {
+  python3 -c 'import json, sys
+print(json.load(sys.stdin)["data"][0][sys.argv[1]]["data"][0][sys.argv[2]]["data"])' "$@"
+}
+global=(ss Global 00000000-0000-0000-0000-000000000000)
+
+call GetExecutorInformation
+call GetControllerIdentifiers "${global[@]}"
+
+drive=$(call_json GetDriveInformation "${global[@]}" | first_id_where Drives Usage Pass-through)
+echo "A pass-through drive: $drive"
+call MarkDriveAsSpare s "$drive"
+echo "Its usage now: $(call_json GetDriveInformation ss Drive "$drive" | first_item_entry Drives Usage)"
+
+volume=$(call_json GetVolumeInformation "${global[@]}" | first_item_entry Volumes Id)
+echo "A volume: $volume, named $(call_json GetVolumeInformation ss Volume "$volume" | first_item_entry Volumes Name)"
+call RenameVolume ss "$volume" "Renamed by BMC"
+echo "Its name now: $(call_json GetVolumeInformation ss Volume "$volume" | first_item_entry Volumes Name)"
+
+call DeleteVolume s 0102030405060708090a0b0c0d0e0f10
+call GetDriveIdentifiers ss Drive 123
 
 step "Stopping the daemon with SIGTERM"
 kill -TERM "$vunod_pid"
