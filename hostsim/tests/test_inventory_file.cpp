@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <string>
 
 namespace vuno::hostsim {
@@ -208,6 +209,26 @@ TEST(InventoryFileTest, FilesAreReadWithTheirNameInErrors) {
     std::ofstream(path) << "controller c type=NVMe\nbogus\n";
     EXPECT_EQ(LoadInventoryFile(path).error, path + ": line 2: unknown statement 'bogus'");
     EXPECT_EQ(LoadInventoryFile(path + ".absent").error, path + ".absent: cannot be read");
+}
+
+TEST(InventoryFileTest, DamagedTextIsRefusedWithALineOrAcceptedWhole) {
+    std::mt19937 random(11);
+    const std::string text = kDefaultInventoryText;
+    for (int round = 0; round < 3000; ++round) {
+        std::string damaged = text;
+        for (int flips = 1 + random() % 3; flips > 0; --flips) {
+            damaged[random() % damaged.size()] = static_cast<char>(random());
+        }
+        const InventoryLoad load = ParseInventory(damaged);
+        if (load.inventory) {
+            Clock clock;
+            RaidModel model(clock, *load.inventory);
+            EXPECT_TRUE(ParseInventory(WriteInventory(model)).inventory)
+                << "what was accepted is written back readable";
+        } else {
+            EXPECT_EQ(load.error.rfind("line ", 0), 0u) << load.error;
+        }
+    }
 }
 
 } // namespace

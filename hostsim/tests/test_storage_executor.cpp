@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace vuno::hostsim {
@@ -643,6 +644,71 @@ TEST_F(StorageExecutorTest, ARestartForgetsSubscriptionsAndHeldRequests) {
     EXPECT_TRUE(answers.empty()) << "nobody waits for that answer any more";
     EXPECT_EQ(Run(kGetEvents, Payload().Id(subscription).U32(0)).status,
               Status(SsiStatus::InvalidSubscription));
+}
+
+// Requests on the default host's real objects, which change it.
+std::vector<std::pair<uint8_t, Bytes>> ActingPayloads() {
+    const Identifier data = VolumeId("data");
+    const Identifier system = VolumeId("system");
+    const Identifier nvme4 = DriveId("nvme4");
+    const std::vector<Identifier> sata = {DriveId("sata0"), DriveId("sata1")};
+    return {
+        {kMarkDriveAsSpare, Payload().Id(nvme4)},
+        {kUnmarkSpareDrive, Payload().Id(DriveId("nvme3"))},
+        {kClearDriveMetadata, Payload().Id(DriveId("nvme5"))},
+        {kRemoveDrive, Payload().Id(DriveId("nvme1"))},
+        {kMarkDriveAsNormal, Payload().Id(DriveId("nvme2"))},
+        {kCreateVolume, NewVolumePayload("Mirror", 2, 32, 0, sata)},
+        {kCreateVolume, NewVolumePayload("Stripe", 1, 64, 0, {nvme4, DriveId("nvme5")})},
+        {kDeleteVolume, Payload().Id(data)},
+        {kVerifyVolume, IdAndByte(system, 0x80)},
+        {kInitializeVolume, Payload().Id(data)},
+        {kRebuildVolume, IdList(data, {nvme4})},
+        {kRebuildVolume, IdList(system, {DriveId("nvme5")})},
+        {kChangeRaidLevel, Payload().Id(system).U16(32).U8(4).U16(1).Id(DriveId("nvme2"))},
+        {kExpandVolume, Payload().Id(data).U64(2300ull << 30)},
+        {kMarkVolumeAsNormal, Payload().Id(data)},
+        {kSetRaidWriteHolePolicy, Payload().Id(data).U8(0x20).Id(nvme4)},
+        {kAddDrivesToArray, IdList(ArrayId("array0"), {nvme4})},
+    };
+}
+
+TEST_F(StorageExecutorTest, RandomPayloadsGetAnAnswerAndKeepTheModelConsistent) {
+    std::mt19937 random(7);
+    auto payloads = WellFormedPayloads();
+    for (const auto &acting : ActingPayloads()) {
+        payloads.push_back(acting);
+        payloads.push_back(acting);
+    }
+    const std::vector<Identifier> drives = {DriveId("nvme0"), DriveId("nvme2"), DriveId("nvme4"),
+                                            DriveId("sata1")};
+    for (int round = 0; round < 20000; ++round) {
+        if (round % 97 == 0) {
+            const Identifier &drive = drives[random() % drives.size()];
+            (void)(random() % 2 == 0 ? model_.FailDrive(drive) : model_.ReinsertDrive(drive));
+            clock_.Set(clock_.Now() + Duration{random() % 30000});
+            model_.OnTime();
+        }
+        // Well-formed payloads with a few bytes changed reach deeper than
+        // noise; some rounds change the length too.
+        const auto &[code, good] = payloads[random() % payloads.size()];
+        Bytes payload = good;
+        if (round % 4 == 0) {
+            payload.resize(random() % 80);
+        }
+        for (int flips = random() % 4; flips > 0 && !payload.empty(); --flips) {
+            payload[random() % payload.size()] = static_cast<uint8_t>(random());
+        }
+        const uint8_t sent = round % 50 == 0 ? static_cast<uint8_t>(random()) : code;
+        int answers = 0;
+        executor_.Handle(sent, payload, [&answers](SsiAnswer) { ++answers; });
+        EXPECT_LE(answers, 1);
+        if (answers == 0) {
+            EXPECT_EQ(sent, kGetEvents) << "only GetEvents may wait";
+        }
+    }
+    const InventoryLoad reread = ParseInventory(WriteInventory(model_));
+    EXPECT_TRUE(reread.inventory) << "the model still describes a valid host: " << reread.error;
 }
 
 } // namespace
