@@ -1,5 +1,6 @@
 #include "register_methods.hpp"
 
+#include "argument_parsing.hpp"
 #include "method_call.hpp"
 #include "method_table.hpp"
 
@@ -43,7 +44,12 @@ void HandleCall(MethodCalls &calls, const StorageMethod &method, vuno_instance *
             },
             BusReply{loop, call});
     } catch (...) {
-        std::cout << "Cannot take the call of " << method.name << std::endl;
+        // Only memory can have run out, before anything was sent.
+        try {
+            BusReply{loop, call}(ReplyForParsingFailure(std::current_exception()));
+        } catch (...) {
+            std::cout << "Cannot answer a call of " << method.name << std::endl;
+        }
     }
 }
 

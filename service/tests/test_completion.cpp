@@ -61,24 +61,20 @@ TEST(CompletionCallback, LibraryStatusComesBeforeSsiStatusBeforeTheRecord) {
 }
 
 TEST(CompletionCallback, ConvertsTheRecordOnlyWhenBothStatusesAreZero) {
-    CompletionContext context;
+    CompletionContext created;
     StdoutCapture output;
-    const vuno_completion_callback callback = OnRequestCompleted<ConvertNewVolumeIdentifier>;
-    callback(0, 0, &kNewVolume, &context);
-    EXPECT_TRUE(context.done);
-    ASSERT_EQ(context.result.size(), 1u);
-    EXPECT_EQ(context.result.at("VolumeId").get<std::string>(),
+    OnRequestCompleted<ConvertNewVolumeIdentifier>(0, 0, &kNewVolume, &created);
+    EXPECT_TRUE(created.done);
+    ASSERT_EQ(created.result.size(), 1u);
+    EXPECT_EQ(created.result.at("VolumeId").get<std::string>(),
               "10111213-1415-1617-1819-1a1b1c1d1e1f");
     EXPECT_EQ(output.Text(), "");
-}
 
-TEST(CompletionCallback, ActionsAnswerAnEmptyDictionary) {
-    CompletionContext context;
-    context.result = {{"stale", sdbus::Variant(true)}};
-    const vuno_completion_callback callback = OnRequestCompleted<ConvertNothing>;
-    callback(0, 0, nullptr, &context);
-    EXPECT_TRUE(context.done);
-    EXPECT_TRUE(context.result.empty());
+    CompletionContext action;
+    action.result = {{"stale", sdbus::Variant(true)}};
+    OnRequestCompleted<ConvertNothing>(0, 0, nullptr, &action);
+    EXPECT_TRUE(action.done);
+    EXPECT_TRUE(action.result.empty());
 }
 
 ResultDictionary ConvertOutOfMemory(const vuno_volume_identifier *) {

@@ -112,37 +112,21 @@ TEST_F(MethodCallsTest, OutcomesKnownAtOnceAreAnsweredWithoutTheLibrary) {
     StdoutCapture output;
     StartRefused(
         [](CompletionContext &) -> int { throw ValidationError("Invalid scope type: x"); });
-    StartRefused([](CompletionContext &) -> int {
-        throw ErrorReply({{"Error", sdbus::Variant(std::string("Ready"))}});
-    });
-    StartRefused([](CompletionContext &) -> int { throw std::bad_alloc(); });
-    StartRefused([](CompletionContext &) -> int { throw std::runtime_error("?"); });
     StartRefused([](CompletionContext &) { return int{VUNO_STATUS_HOST_NOT_CONNECTED}; });
     StartRefused([](CompletionContext &) { return int{VUNO_STATUS_SUCCESS}; });
-    ASSERT_TRUE(RunUntilReplies(6));
+    ASSERT_TRUE(RunUntilReplies(3));
 
-    std::vector<ResultDictionary> byCall(6);
+    std::vector<ResultDictionary> byCall(3);
     for (const Reply &reply : replies) {
         byCall.at(reply.call) = reply.dictionary;
     }
     ExpectErrorDictionary(byCall[0], "InvalidArgument", "Invalid scope type: x");
-    ASSERT_EQ(byCall[1].size(), 1u);
-    EXPECT_EQ(byCall[1].at("Error").get<std::string>(), "Ready");
-    ExpectErrorDictionary(byCall[2], "NotEnoughMemory", "VUNO cannot allocate memory.");
-    ExpectErrorDictionary(byCall[3], "UnknownError",
-                          "Unknown error has occurred during parsing arguments.");
-    ExpectErrorDictionary(byCall[4], "HostNotConnected", "The host is not connected.");
-    ExpectErrorDictionary(byCall[5], "VunoInternalError", "Indicates internal VUNO error.");
+    ExpectErrorDictionary(byCall[1], "HostNotConnected", "The host is not connected.");
+    ExpectErrorDictionary(byCall[2], "VunoInternalError", "Indicates internal VUNO error.");
     EXPECT_EQ(calls().Count(), 0u);
-
-    const std::string text = output.Text();
-    EXPECT_NE(text.find("Invalid argument\n"), std::string::npos);
-    EXPECT_NE(text.find("Out of memory\n"), std::string::npos);
-    EXPECT_NE(text.find("Unknown error\n"), std::string::npos);
-    EXPECT_NE(text.find("Error during sending request, status: HostNotConnected\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("Error during sending request, status: VunoInternalError\n"),
-              std::string::npos);
+    EXPECT_EQ(output.Text(), "Invalid argument\n"
+                             "Error during sending request, status: HostNotConnected\n"
+                             "Error during sending request, status: VunoInternalError\n");
 }
 
 TEST_F(MethodCallsTest, AReplyThatCannotBeSentIsReportedAndForgotten) {

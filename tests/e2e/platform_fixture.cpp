@@ -1,7 +1,6 @@
 #include "platform_fixture.hpp"
 
 #include <sstream>
-#include <stdexcept>
 #include <thread>
 
 namespace vuno::testing {
@@ -11,14 +10,6 @@ const std::string kControlName = "xyz.openbmc_project.VunoHostSim";
 const std::string kControlPath = "/xyz/openbmc_project/VunoHostSim";
 const std::string kControlInterface = "xyz.openbmc_project.VunoHostSim.Control";
 
-// busctl --json=short prints a reply as {"type": signature, "data": [values]}.
-const Json &OnlyReplyValue(const Json &reply, const std::string &signature) {
-    if (reply.At("type").text != signature || reply.At("data").items.size() != 1) {
-        throw std::runtime_error("not a reply of type " + signature);
-    }
-    return reply.At("data").items[0];
-}
-
 } // namespace
 
 std::vector<std::string> VunoCallCommand(const std::string &method,
@@ -26,7 +17,6 @@ std::vector<std::string> VunoCallCommand(const std::string &method,
                                          std::chrono::seconds timeout) {
     std::vector<std::string> argv{"busctl",
                                   "--system",
-                                  "--json=short",
                                   "--timeout=" + std::to_string(timeout.count()),
                                   "call",
                                   "xyz.openbmc_project.Vuno",
@@ -35,21 +25,6 @@ std::vector<std::string> VunoCallCommand(const std::string &method,
                                   method};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return argv;
-}
-
-VunoReply ReadVunoReply(int exitStatus, std::string output) {
-    VunoReply reply{exitStatus, std::move(output), {}, {}};
-    try {
-        const Json parsed = ParseJson(reply.output);
-        const Json &dictionary = OnlyReplyValue(parsed, "a{sv}");
-        for (const auto &[key, entry] : dictionary.members) {
-            reply.types[key] = entry.At("type").text;
-            reply.values[key] = entry.At("data");
-        }
-    } catch (const std::exception &error) {
-        ADD_FAILURE() << "no dictionary: " << error.what() << ": " << reply.output;
-    }
-    return reply;
 }
 
 bool WaitForBusName(const std::string &name, std::chrono::milliseconds timeout) {
@@ -119,35 +94,21 @@ std::vector<uint32_t> PlatformFixture::ConnectAttempts() {
     return values;
 }
 
-std::map<std::string, uint64_t> PlatformFixture::Counters() {
-    const auto result = RunCommand({"busctl", "--system", "--json=short", "call", kControlName,
-                                    kControlPath, kControlInterface, "GetCounters"},
-                                   10s);
-    std::map<std::string, uint64_t> counters;
-    try {
-        const Json parsed = ParseJson(result.output);
-        for (const auto &[name, value] : OnlyReplyValue(parsed, "a{st}").members) {
-            counters[name] = value.Unsigned();
-        }
-    } catch (const std::exception &error) {
-        ADD_FAILURE() << "GetCounters: " << error.what() << ": " << result.output;
-    }
-    return counters;
+uint64_t PlatformFixture::Counter(const std::string &name) {
+    // busctl prints: a{st} N "name" value "name" value ...
+    const std::string counters = Control("GetCounters");
+    const std::string key = "\"" + name + "\" ";
+    const size_t at = counters.find(key);
+    EXPECT_NE(at, std::string::npos) << counters;
+    return at == std::string::npos ? 0 : std::stoull(counters.substr(at + key.size()));
 }
 
-VunoReply PlatformFixture::CallVuno(const std::string &method, std::vector<std::string> arguments,
-                                    std::chrono::seconds timeout) {
-    SCOPED_TRACE(method);
+std::string PlatformFixture::CallVuno(const std::string &method,
+                                      const std::vector<std::string> &arguments,
+                                      std::chrono::seconds timeout) {
     const auto result = RunCommand(VunoCallCommand(method, arguments, timeout), timeout + 5s);
-    return ReadVunoReply(result.exitStatus, result.output);
-}
-
-std::string VunoReply::Text(const std::string &key) const {
-    const auto found = values.find(key);
-    if (found == values.end() || found->second.kind != Json::Kind::String) {
-        return {};
-    }
-    return found->second.text;
+    EXPECT_EQ(result.exitStatus, 0) << method << ": " << result.output;
+    return result.output;
 }
 
 size_t PlatformFixture::ExpectDaemonOutput(const std::string &text,

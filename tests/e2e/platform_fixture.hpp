@@ -4,40 +4,21 @@
 // that one library would hide on both ends show up).
 #pragma once
 
-#include "busctl_json.hpp"
 #include "processes.hpp"
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace vuno::testing {
 
-// A reply of the daemon's storage interface as busctl printed it.
-struct VunoReply {
-    int exitStatus = -1;
-    std::string output;
-    // The entries of the a{sv} dictionary: their values and their types.
-    std::map<std::string, Json> values;
-    std::map<std::string, std::string> types;
-
-    // A string entry, or the empty text when there is none.
-    std::string Text(const std::string &key) const;
-    // The "Error" entry: empty for a successful call.
-    std::string Error() const { return Text("Error"); }
-};
-
 // busctl's command line for a call of the daemon's storage interface;
 // `arguments` start with their signature.
 std::vector<std::string> VunoCallCommand(const std::string &method,
                                          const std::vector<std::string> &arguments,
                                          std::chrono::seconds timeout);
-// Reads what busctl printed for such a call; fails the test when it is not
-// a dictionary.
-VunoReply ReadVunoReply(int exitStatus, std::string output);
 
 class PlatformFixture : public ::testing::Test {
   protected:
@@ -52,10 +33,13 @@ class PlatformFixture : public ::testing::Test {
     // output (the reply in busctl's text form).
     std::string Control(const std::string &method, std::vector<std::string> arguments = {});
     std::vector<uint32_t> ConnectAttempts();
-    std::map<std::string, uint64_t> Counters();
+    // One of the simulator's counters (GetCounters).
+    uint64_t Counter(const std::string &name);
 
-    VunoReply CallVuno(const std::string &method, std::vector<std::string> arguments = {},
-                       std::chrono::seconds timeout = 30s);
+    // Calls a method of the daemon's storage interface with busctl and
+    // returns the reply in busctl's text form.
+    std::string CallVuno(const std::string &method, const std::vector<std::string> &arguments = {},
+                         std::chrono::seconds timeout = 30s);
 
     // Waits for `text` in the daemon's output, from `from` on; fails the
     // test on time-out and returns the offset behind the text.
