@@ -1,8 +1,10 @@
 #include "method_call.hpp"
 
 #include "argument_parsing.hpp"
+#include "steady_wait.hpp"
 
 #include <boost/asio/post.hpp>
+#include <boost/asio/spawn.hpp>
 
 #include <iostream>
 

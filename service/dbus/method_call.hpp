@@ -6,10 +6,8 @@
 
 #include "completion.hpp"
 #include "result_dictionary.hpp"
-#include "steady_wait.hpp"
 
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/spawn.hpp>
 
 #include <chrono>
 #include <functional>
@@ -35,7 +33,8 @@ class MethodCalls : public boost::asio::io_context::service {
     explicit MethodCalls(boost::asio::io_context &io) : service(io) {}
 
     // Takes one call to its reply: every outcome, a refusal of the
-    // arguments included, is a reply, sent from a later turn of the loop.
+    // arguments included, is a reply, sent from a later turn of the loop
+    // (at once only when the call cannot even be taken on).
     void Handle(const RequestIssuer &issue, const ReplySender &reply) noexcept;
     // Ends the polling of every call in progress; none of them is answered
     // any more. A call whose completion is still owed keeps its context
