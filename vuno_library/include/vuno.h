@@ -30,20 +30,20 @@ extern "C" {
 
 /* Result of every library operation and first argument of every callback. */
 enum vuno_status {
-	VUNO_STATUS_SUCCESS = 0,
-	VUNO_STATUS_COMMAND_PENDING = 1, /* under way; its callback follows */
-	VUNO_STATUS_BUSY = 2,
-	VUNO_STATUS_INVALID_PARAMETER = 3,
-	VUNO_STATUS_NOT_ENOUGH_MEMORY = 4,
-	VUNO_STATUS_INTERNAL_ERROR = 5,
-	VUNO_STATUS_HOST_ALREADY_CONNECTED = 6,
-	VUNO_STATUS_HOST_CONNECTION_FAILED = 7,
-	VUNO_STATUS_HOST_NOT_CONNECTED = 8,
-	VUNO_STATUS_HOST_RESET = 9,
-	VUNO_STATUS_TRANSFER_TO_HOST_FAILED = 10,
-	VUNO_STATUS_TIMEOUT = 11,
-	VUNO_STATUS_LOCK_ERROR = 12,
-	VUNO_STATUS_MCTP_ERROR = 13,
+    VUNO_STATUS_SUCCESS = 0,
+    VUNO_STATUS_COMMAND_PENDING = 1, /* under way; its callback follows */
+    VUNO_STATUS_BUSY = 2,
+    VUNO_STATUS_INVALID_PARAMETER = 3,
+    VUNO_STATUS_NOT_ENOUGH_MEMORY = 4,
+    VUNO_STATUS_INTERNAL_ERROR = 5,
+    VUNO_STATUS_HOST_ALREADY_CONNECTED = 6,
+    VUNO_STATUS_HOST_CONNECTION_FAILED = 7,
+    VUNO_STATUS_HOST_NOT_CONNECTED = 8,
+    VUNO_STATUS_HOST_RESET = 9,
+    VUNO_STATUS_TRANSFER_TO_HOST_FAILED = 10,
+    VUNO_STATUS_TIMEOUT = 11,
+    VUNO_STATUS_LOCK_ERROR = 12,
+    VUNO_STATUS_MCTP_ERROR = 13,
 };
 
 /* SSI status reported to a completion callback when no response arrived. */
@@ -51,8 +51,8 @@ enum vuno_status {
 
 /* Log levels passed to the log callback. */
 enum vuno_log_level {
-	VUNO_LOG_DEBUG = 0,
-	VUNO_LOG_ERROR = 1,
+    VUNO_LOG_DEBUG = 0,
+    VUNO_LOG_ERROR = 1,
 };
 
 typedef struct vuno_instance vuno_instance;
@@ -65,26 +65,26 @@ typedef void (*vuno_timer_handler)(void *argument);
  * initialisation and refuses a table with any empty entry.
  */
 typedef struct vuno_platform_callbacks {
-	/* One log line; level is enum vuno_log_level, file the source name. */
-	void (*log)(int level, const char *file, int line, const char *format,
-		    ...) __attribute__((format(printf, 4, 5)));
-	/* A new unlocked, non-recursive lock, or NULL when none can be made. */
-	void *(*lock_create)(void);
-	void (*lock_destroy)(void *lock);
-	/* Blocks until held and returns non-zero; 0 when it cannot be taken. */
-	int (*lock)(void *lock);
-	void (*unlock)(void *lock);
-	/* Calls handler(argument) every period_s seconds until destroyed;
-	 * NULL when no timer can be made. */
-	void *(*timer_create)(void *user_context, void *argument,
-			      vuno_timer_handler handler, uint32_t period_s);
-	/* Stops and releases a timer; accepts NULL. */
-	void (*timer_destroy)(void *timer);
-	/* Sends one BMC-ME message to the ME; 0 when accepted. The bytes are
-	 * copied before it returns. The outcome comes back through
-	 * bmc_me_mctp_message_received(). */
-	int (*mctp_send)(void *user_context, bool request, uint8_t tag,
-			 const uint8_t *data, uint32_t length);
+    /* One log line; level is enum vuno_log_level, file the source name. */
+    void (*log)(int level, const char *file, int line, const char *format, ...)
+        __attribute__((format(printf, 4, 5)));
+    /* A new unlocked, non-recursive lock, or NULL when none can be made. */
+    void *(*lock_create)(void);
+    void (*lock_destroy)(void *lock);
+    /* Blocks until held and returns non-zero; 0 when it cannot be taken. */
+    int (*lock)(void *lock);
+    void (*unlock)(void *lock);
+    /* Calls handler(argument) every period_s seconds until destroyed;
+     * NULL when no timer can be made. */
+    void *(*timer_create)(void *user_context, void *argument, vuno_timer_handler handler,
+                          uint32_t period_s);
+    /* Stops and releases a timer; accepts NULL. */
+    void (*timer_destroy)(void *timer);
+    /* Sends one BMC-ME message to the ME; 0 when accepted. The bytes are
+     * copied before it returns. The outcome comes back through
+     * bmc_me_mctp_message_received(). */
+    int (*mctp_send)(void *user_context, bool request, uint8_t tag, const uint8_t *data,
+                     uint32_t length);
 } vuno_platform_callbacks;
 
 /* Told whether a host connection succeeded, was lost or was taken down. */
@@ -96,9 +96,8 @@ typedef void (*vuno_link_callback)(uint32_t status, void *context);
  * with a non-zero SSI status is a failure reported by the executor. The
  * record belongs to the library and lives only during the call.
  */
-typedef void (*vuno_completion_callback)(uint32_t status, uint32_t ssi_status,
-					 const void *record,
-					 void *user_context);
+typedef void (*vuno_completion_callback)(uint32_t status, uint32_t ssi_status, const void *record,
+                                         void *user_context);
 
 /*
  * Response records.
@@ -350,7 +349,7 @@ typedef struct vuno_event_list {
 
 /* Library instance. */
 int vuno_initialize(vuno_instance **instance, void *user_context,
-		    const vuno_platform_callbacks *callbacks);
+                    const vuno_platform_callbacks *callbacks);
 int vuno_deinitialize(vuno_instance *instance);
 void vuno_timer_tick(vuno_instance *instance);
 /* One step of outgoing message handling; call it regularly. */
@@ -359,10 +358,10 @@ void vuno_process_requests(vuno_instance *instance);
 /* Host link. vmd_location: byte 0 passed to the ME, byte 1 PCIe bus,
  * byte 2 device (0..31), byte 3 function (0..7). */
 int vuno_connect_to_host(vuno_instance *instance, uint32_t vmd_location,
-			 vuno_link_callback connected_cb, void *connected_ctx,
-			 vuno_link_callback lost_cb, void *lost_ctx);
-int vuno_disconnect_from_host(vuno_instance *instance, int force,
-			      vuno_link_callback callback, void *context);
+                         vuno_link_callback connected_cb, void *connected_ctx,
+                         vuno_link_callback lost_cb, void *lost_ctx);
+int vuno_disconnect_from_host(vuno_instance *instance, int force, vuno_link_callback callback,
+                              void *context);
 
 /*
  * Entry of the MCTP transport: a BMC-ME message from the ME (request set;
@@ -370,9 +369,8 @@ int vuno_disconnect_from_host(vuno_instance *instance, int force,
  * the last command (request clear; mctp_status non-zero when it failed).
  * data excludes the transport's vendor header.
  */
-void bmc_me_mctp_message_received(vuno_instance *instance, bool request,
-				  uint8_t tag, int mctp_status,
-				  const uint8_t *data, uint32_t length);
+void bmc_me_mctp_message_received(vuno_instance *instance, bool request, uint8_t tag,
+                                  int mctp_status, const uint8_t *data, uint32_t length);
 
 /*
  * Request operations.

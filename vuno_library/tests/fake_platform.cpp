@@ -123,7 +123,9 @@ FakePlatform::~FakePlatform() {
     active = nullptr;
 }
 
-FakePlatform *FakePlatform::current() { return active; }
+FakePlatform *FakePlatform::current() {
+    return active;
+}
 
 vuno_instance *FakePlatform::createInstance() {
     vuno_instance *created = nullptr;
