@@ -3,29 +3,15 @@
 
 #include "result_dictionary.hpp"
 #include "status_mapping.hpp"
+#include "stdout_capture.hpp"
 
 #include <gtest/gtest.h>
 
-#include <iostream>
-#include <sstream>
 #include <string>
 
 namespace vuno::dbus::testing {
 
-// Collects what the code under test writes to std::cout while in scope.
-class StdoutCapture {
-  public:
-    StdoutCapture() : previous_(std::cout.rdbuf(captured_.rdbuf())) {}
-    ~StdoutCapture() { std::cout.rdbuf(previous_); }
-    StdoutCapture(const StdoutCapture &) = delete;
-    StdoutCapture &operator=(const StdoutCapture &) = delete;
-
-    std::string Text() const { return captured_.str(); }
-
-  private:
-    std::ostringstream captured_;
-    std::streambuf *previous_;
-};
+using vuno::testing::StdoutCapture;
 
 // An error reply holds the two string entries and nothing else.
 inline void ExpectErrorDictionary(const ResultDictionary &reply, const std::string &name,
