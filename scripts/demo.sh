@@ -126,6 +126,46 @@ echo "Its name now: $(call_json GetVolumeInformation ss Volume "$volume" | first
 call DeleteVolume s 0102030405060708090a0b0c0d0e0f10
 call GetDriveIdentifiers ss Drive 123
 
+step "The host's storage, in readable form"
+# Prints the items of list $1 of busctl's JSON reply as a table of the
+# entries named in the remaining arguments.
+table() {
+  python3 -c 'import json, sys
+reply = json.load(sys.stdin)["data"][0]
+keys = sys.argv[2:]
+rows = [[str(item.get(k, {}).get("data", "")) for k in keys] for item in reply[sys.argv[1]]["data"]]
+widths = [max(len(c) for c in column) for column in zip(keys, *rows)]
+for row in [keys] + rows:
+    print("  " + "  ".join(c.ljust(w) for c, w in zip(row, widths)))' "$@"
+}
+echo "Controllers:"
+call_json GetControllerInformation "${global[@]}" | table Controllers Name Type VendorId MaxDrivesPerController
+echo "Drives:"
+call_json GetDriveInformation "${global[@]}" | table Drives Model Serial Type Status Usage Size
+echo "Arrays:"
+call_json GetArrayInformation "${global[@]}" | table Arrays Name TotalSize FreeSize
+echo "Volumes:"
+call_json GetVolumeInformation "${global[@]}" | table Volumes Name Level State StripSizeKiB Size
+
+step "Creating and deleting a volume, watched by an event subscription"
+subscription=$(call_json CreateEventSubscription ssas Global 00000000-0000-0000-0000-000000000000 \
+  2 "Volume added" "Volume removed" |
+  python3 -c 'import json, sys; print(json.load(sys.stdin)["data"][0]["SubscriptionId"]["data"])')
+echo "Subscribed to volume events: $subscription"
+free_drives=$(call_json GetDriveInformation "${global[@]}" | python3 -c 'import json, sys
+items = json.load(sys.stdin)["data"][0]["Drives"]["data"]
+print(" ".join(i["Id"]["data"] for i in items if i["Usage"]["data"] == "Pass-through" and i["Type"]["data"] == "SATA"))')
+echo "Free SATA drives: $free_drives"
+# shellcheck disable=SC2086
+call CreateVolume sustsbssas "Scratch" 64 1 0 "" false "Off" "" 2 $free_drives
+new_volume=$(call_json GetVolumeInformation "${global[@]}" | first_id_where Volumes Name Scratch)
+echo "The new volume: $new_volume"
+call_json GetVolumeInformation ss Volume "$new_volume" | table Volumes Name Level State Size
+call DeleteVolume s "$new_volume"
+echo "Events received:"
+call_json GetEvents su "$subscription" 0 | table Events EventType EventIdentifier
+call CancelEventSubscription s "$subscription"
+
 step "Stopping the daemon with SIGTERM"
 kill -TERM "$vunod_pid"
 status=0
