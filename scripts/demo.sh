@@ -13,50 +13,20 @@ bash scripts/build.sh build >/dev/null
 vunod=$top/build/service/vunod
 hostsim=$top/build/hostsim/vuno-hostsim
 
-work=$(mktemp -d /tmp/vuno-demo-XXXXXX)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do
-    kill -TERM "$pid" 2>/dev/null || true
-  done
-  for pid in "${pids[@]}"; do
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+platform_name=vuno-demo
+# shellcheck source=scripts/private-platform.sh
+source "$top/scripts/private-platform.sh"
 
 step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 
-# Waits up to $3 seconds for the text $2 in the file $1.
-wait_for() {
-  local deadline=$((SECONDS + $3))
-  until grep -qF -- "$2" "$1"; do
-    if [ $SECONDS -ge $deadline ]; then
-      echo "timed out waiting for: $2" >&2
-      return 1
-    fi
-    sleep 0.2
-  done
-}
-
 step "Starting a private system bus"
-dbus-daemon --config-file="$top/tests/support/system-bus.conf" \
-  --address="unix:path=$work/bus" --nofork --nopidfile --print-address=1 >"$work/bus.log" 2>&1 &
-pids+=($!)
-wait_for "$work/bus.log" "unix:path=$work/bus" 10
-export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/bus"
+start_private_bus
 echo "DBUS_SYSTEM_BUS_ADDRESS=$DBUS_SYSTEM_BUS_ADDRESS"
 
 step "Starting the simulated platform (MCTP service, ME, host application)"
 "$hostsim" >"$work/hostsim.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 50); do
-  busctl --system status xyz.openbmc_project.MCTP >/dev/null 2>&1 && break
-  sleep 0.1
-done
+wait_for_name xyz.openbmc_project.MCTP
 echo "vuno-hostsim is on the bus as xyz.openbmc_project.MCTP"
 
 step "Starting the daemon"
@@ -67,10 +37,7 @@ wait_for "$work/vunod.log" "VUNO Initialize" 10
 sed -n '1,12p' "$work/vunod.log"
 
 step "Reading the Version property"
-for _ in $(seq 50); do
-  busctl --system status xyz.openbmc_project.Vuno >/dev/null 2>&1 && break
-  sleep 0.1
-done
+wait_for_name xyz.openbmc_project.Vuno
 echo '$ busctl --system get-property xyz.openbmc_project.Vuno /xyz/openbmc_project/Vuno xyz.openbmc_project.vuno Version'
 busctl --system get-property xyz.openbmc_project.Vuno /xyz/openbmc_project/Vuno \
   xyz.openbmc_project.vuno Version
