@@ -1,6 +1,5 @@
 #include "platform_fixture.hpp"
 
-#include <sstream>
 #include <thread>
 
 namespace vuno::testing {
@@ -10,6 +9,11 @@ const std::string kControlName = "xyz.openbmc_project.VunoHostSim";
 const std::string kControlPath = "/xyz/openbmc_project/VunoHostSim";
 const std::string kControlInterface = "xyz.openbmc_project.VunoHostSim.Control";
 
+Json ParseOutput(const std::string &output) {
+    Json parsed = Json::parse(output, nullptr, false);
+    return parsed.is_discarded() ? Json() : parsed;
+}
+
 } // namespace
 
 std::vector<std::string> VunoCallCommand(const std::string &method,
@@ -17,6 +21,7 @@ std::vector<std::string> VunoCallCommand(const std::string &method,
                                          std::chrono::seconds timeout) {
     std::vector<std::string> argv{"busctl",
                                   "--system",
+                                  "--json=short",
                                   "--timeout=" + std::to_string(timeout.count()),
                                   "call",
                                   "xyz.openbmc_project.Vuno",
@@ -25,6 +30,29 @@ std::vector<std::string> VunoCallCommand(const std::string &method,
                                   method};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return argv;
+}
+
+Json ReplyDictionary(const std::string &busctlOutput) {
+    const Json parsed = ParseOutput(busctlOutput);
+    if (!parsed.is_object() || parsed.value("type", "") != "a{sv}") {
+        return Json();
+    }
+    return parsed.at("data").at(0);
+}
+
+std::string Text(const Json &reply, const std::string &key) {
+    if (!reply.is_object() || !reply.contains(key) || !reply[key]["data"].is_string()) {
+        return "";
+    }
+    return reply[key]["data"].get<std::string>();
+}
+
+std::vector<std::string> Ids(const Json &reply) {
+    if (!reply.is_object() || !reply.contains("Ids")) {
+        ADD_FAILURE() << "no identifier list: " << reply;
+        return {};
+    }
+    return reply["Ids"]["data"].get<std::vector<std::string>>();
 }
 
 bool WaitForBusName(const std::string &name, std::chrono::milliseconds timeout) {
@@ -71,44 +99,43 @@ void PlatformFixture::StartDaemon() {
     ASSERT_TRUE(WaitForBusName("xyz.openbmc_project.Vuno", 10s)) << daemon->Output();
 }
 
-std::string PlatformFixture::Control(const std::string &method,
-                                     std::vector<std::string> arguments) {
-    std::vector<std::string> argv{"busctl",     "--system",        "call", kControlName,
-                                  kControlPath, kControlInterface, method};
+void PlatformFixture::StartConnected() {
+    ASSERT_NO_FATAL_FAILURE(StartHostSim());
+    ASSERT_NO_FATAL_FAILURE(StartDaemon());
+    ExpectDaemonOutput("BMC to Host successfully connected.", 20s);
+}
+
+Json PlatformFixture::Control(const std::string &method, std::vector<std::string> arguments) {
+    std::vector<std::string> argv{"busctl",     "--system",   "--json=short",    "call",
+                                  kControlName, kControlPath, kControlInterface, method};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     const auto result = RunCommand(argv, 10s);
     EXPECT_EQ(result.exitStatus, 0) << method << ": " << result.output;
-    return result.output;
+    return ParseOutput(result.output);
 }
 
 std::vector<uint32_t> PlatformFixture::ConnectAttempts() {
-    // busctl prints: au N v1 v2 ...
-    std::istringstream reply(Control("GetConnectAttempts"));
-    std::string signature;
-    size_t count = 0;
-    reply >> signature >> count;
-    std::vector<uint32_t> values(count);
-    for (auto &value : values) {
-        reply >> value;
-    }
-    return values;
+    const Json reply = Control("GetConnectAttempts");
+    return reply.is_object() ? reply["data"][0].get<std::vector<uint32_t>>()
+                             : std::vector<uint32_t>{};
 }
 
 uint64_t PlatformFixture::Counter(const std::string &name) {
-    // busctl prints: a{st} N "name" value "name" value ...
-    const std::string counters = Control("GetCounters");
-    const std::string key = "\"" + name + "\" ";
-    const size_t at = counters.find(key);
-    EXPECT_NE(at, std::string::npos) << counters;
-    return at == std::string::npos ? 0 : std::stoull(counters.substr(at + key.size()));
+    const Json counters = Control("GetCounters");
+    const Json *value = counters.is_object() && counters["data"][0].contains(name)
+                            ? &counters["data"][0][name]
+                            : nullptr;
+    EXPECT_NE(value, nullptr) << name << " missing in " << counters;
+    return value == nullptr ? 0 : value->get<uint64_t>();
 }
 
-std::string PlatformFixture::CallVuno(const std::string &method,
-                                      const std::vector<std::string> &arguments,
-                                      std::chrono::seconds timeout) {
+Json PlatformFixture::CallVuno(const std::string &method, const std::vector<std::string> &arguments,
+                               std::chrono::seconds timeout) {
     const auto result = RunCommand(VunoCallCommand(method, arguments, timeout), timeout + 5s);
     EXPECT_EQ(result.exitStatus, 0) << method << ": " << result.output;
-    return result.output;
+    const Json reply = ReplyDictionary(result.output);
+    EXPECT_TRUE(reply.is_object()) << method << ": " << result.output;
+    return reply;
 }
 
 size_t PlatformFixture::ExpectDaemonOutput(const std::string &text,
@@ -116,6 +143,22 @@ size_t PlatformFixture::ExpectDaemonOutput(const std::string &text,
     const auto found = daemon->WaitForOutput(text, timeout, from);
     EXPECT_TRUE(found) << "vunod did not write \"" << text << "\"";
     return found.value_or(from);
+}
+
+size_t PlatformFixture::WaitForDaemonOutputs(const std::string &text, size_t count,
+                                             std::chrono::milliseconds timeout, size_t from) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    size_t seen = 0;
+    for (; seen < count; ++seen) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const auto found = daemon->WaitForOutput(text, std::max(left, 0ms), from);
+        if (!found) {
+            break;
+        }
+        from = *found;
+    }
+    return seen;
 }
 
 } // namespace vuno::testing

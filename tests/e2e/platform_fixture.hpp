@@ -1,12 +1,13 @@
-// A private system bus with the simulated platform and the daemon on it,
-// and small helpers to drive the simulator's control interface with busctl
-// (a different D-Bus client than the daemon's, so marshalling mistakes
-// that one library would hide on both ends show up).
+// A private system bus with the simulated platform and the daemon on it.
+// Calls go through busctl (a different D-Bus client than the daemon's, so
+// marshalling mistakes that one library would hide on both ends show up),
+// and replies are read from busctl's JSON form.
 #pragma once
 
 #include "processes.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <optional>
 #include <string>
@@ -14,11 +15,25 @@
 
 namespace vuno::testing {
 
+using Json = nlohmann::json;
+
 // busctl's command line for a call of the daemon's storage interface;
 // `arguments` start with their signature.
 std::vector<std::string> VunoCallCommand(const std::string &method,
                                          const std::vector<std::string> &arguments,
                                          std::chrono::seconds timeout);
+
+// The reply dictionary in a busctl --json=short output: each key maps to
+// {"type": signature, "data": value}. Null when the output is no reply.
+Json ReplyDictionary(const std::string &busctlOutput);
+// The text of a string entry, or "" when the key is missing.
+std::string Text(const Json &reply, const std::string &key);
+// The identifiers of an identifier-list reply ("Ids").
+std::vector<std::string> Ids(const Json &reply);
+// The error name of an error dictionary, or "" for a result.
+inline std::string ErrorName(const Json &reply) {
+    return Text(reply, "Error");
+}
 
 class PlatformFixture : public ::testing::Test {
   protected:
@@ -28,23 +43,28 @@ class PlatformFixture : public ::testing::Test {
     // its names.
     void StartHostSim(std::vector<std::string> options = {});
     void StartDaemon();
+    void StartConnected();
 
-    // Calls a method of the simulator's control interface; returns busctl's
-    // output (the reply in busctl's text form).
-    std::string Control(const std::string &method, std::vector<std::string> arguments = {});
+    // Calls a method of the simulator's control interface; returns its
+    // reply in busctl's JSON form ("data" holds the values).
+    Json Control(const std::string &method, std::vector<std::string> arguments = {});
     std::vector<uint32_t> ConnectAttempts();
     // One of the simulator's counters (GetCounters).
     uint64_t Counter(const std::string &name);
 
-    // Calls a method of the daemon's storage interface with busctl and
-    // returns the reply in busctl's text form.
-    std::string CallVuno(const std::string &method, const std::vector<std::string> &arguments = {},
-                         std::chrono::seconds timeout = 30s);
+    // Calls a method of the daemon's storage interface and returns the
+    // reply dictionary.
+    Json CallVuno(const std::string &method, const std::vector<std::string> &arguments = {},
+                  std::chrono::seconds timeout = 30s);
 
     // Waits for `text` in the daemon's output, from `from` on; fails the
     // test on time-out and returns the offset behind the text.
     size_t ExpectDaemonOutput(const std::string &text, std::chrono::milliseconds timeout,
                               size_t from = 0);
+    // Waits until the daemon has written `text` `count` times from `from`
+    // on; returns how often it did within the time-out.
+    size_t WaitForDaemonOutputs(const std::string &text, size_t count,
+                                std::chrono::milliseconds timeout, size_t from);
 
     std::optional<PrivateBus> bus;
     std::optional<ChildProcess> hostsim;

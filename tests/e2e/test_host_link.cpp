@@ -1,9 +1,8 @@
 // The daemon and the simulated platform together: finding the live VMD
 // device, keeping the link by heartbeats, noticing a restarted host and a
-// lost link, and surviving malformed traffic from the ME.
+// lost link, and surviving malformed traffic from the ME. (Stopping with
+// a call in flight is in the storage tests.)
 #include "platform_fixture.hpp"
-
-#include <csignal>
 
 namespace vuno::testing {
 namespace {
@@ -23,19 +22,16 @@ TEST_F(HostLink, ConnectsThroughTheFirstLiveCandidateInListOrder) {
     at = ExpectDaemonOutput("Trying connect to VMD: 0xc2 0x0 0x5", 20s, at);
     ExpectDaemonOutput("BMC to Host successfully connected.", 20s, at);
 
-    // Several heartbeat periods later the link is still the same one.
-    ExpectDaemonOutput("Heartbeat ID", 10s, at);
-    std::this_thread::sleep_for(6s);
+    // Several heartbeats later the link is still the same one.
+    EXPECT_EQ(WaitForDaemonOutputs("Heartbeat ID", 3, 30s, at), 3u);
     EXPECT_EQ(ConnectAttempts(),
               (std::vector<uint32_t>{kFirstCandidate, kSecondCandidate, kThirdCandidate}));
     EXPECT_EQ(daemon->CountInOutput("Host connection lost."), 0u);
 }
 
 TEST_F(HostLink, NoticesARestartedHostApplication) {
-    StartHostSim();
-    StartDaemon();
-    size_t at = ExpectDaemonOutput("BMC to Host successfully connected.", 20s);
-    at = ExpectDaemonOutput("Heartbeat ID", 10s, at);
+    StartConnected();
+    const size_t at = ExpectDaemonOutput("Heartbeat ID", 10s);
 
     Control("RestartHost");
     ExpectDaemonOutput("Received Heartbeat with lower ID", 10s, at);
@@ -43,9 +39,8 @@ TEST_F(HostLink, NoticesARestartedHostApplication) {
 }
 
 TEST_F(HostLink, SurvivesMalformedTrafficFromTheMe) {
-    StartHostSim();
-    StartDaemon();
-    size_t at = ExpectDaemonOutput("BMC to Host successfully connected.", 20s);
+    StartConnected();
+    size_t at = ExpectDaemonOutput("BMC to Host successfully connected.", 1s);
 
     // A Transfer Data request whose length field says 3 but carries 2 bytes,
     // one with an unknown command, and frames the host never sends.
@@ -77,15 +72,6 @@ TEST_F(HostLink, LostHeartbeatsTakeTheLinkDownAndTheNextCandidateIsTried) {
     at = ExpectDaemonOutput("Trying connect to VMD: 0x50 0x0 0x5", 15s, at);
     ExpectDaemonOutput("BMC to Host successfully connected.", 20s, at);
     EXPECT_EQ(ConnectAttempts(), (std::vector<uint32_t>{kFirstCandidate, kSecondCandidate}));
-}
-
-TEST_F(HostLink, StopsCleanlyOnSigterm) {
-    StartHostSim();
-    StartDaemon();
-    ExpectDaemonOutput("BMC to Host successfully connected.", 20s);
-    daemon->Signal(SIGTERM);
-    EXPECT_EQ(daemon->WaitForExit(10s), std::optional<int>(0));
-    ExpectDaemonOutput("VUNO Deinitialize", 1s);
 }
 
 } // namespace
