@@ -55,8 +55,8 @@ struct sp_message {
     uint8_t reserved;
     uint32_t total;
     uint32_t crc;
-    /* Data: the sender's payload, not copied. Status: the received message
-     * handed over once the Status Frame has been sent. */
+    /* Data: the sender's payload, not copied. Status: the message received
+     * whole and intact, handed over once the Status Frame has been sent. */
     uint8_t *payload;
     uint32_t offset;
     uint32_t received_size;
@@ -85,7 +85,6 @@ struct sp_context {
     uint8_t *rx_payload; /* length-prefixed block of rx_total bytes */
     uint32_t rx_received;
     uint32_t rx_last_index;
-    uint32_t last_status;
     /* Link with the host. */
     uint32_t link_state;
     vuno_link_callback connected_cb;
@@ -124,6 +123,11 @@ void sp_check_heartbeat_timeout(vuno_instance *instance); /* sp_link.c */
 int sp_send_message(vuno_instance *instance, uint32_t service_id, const uint8_t *payload,
                     uint32_t size, sp_message_callback callback, void *context);
 void sp_queue_status_frame(vuno_instance *instance, uint32_t status);
+/* Queues Status 0 for a message received whole with a matching CRC; the
+ * Status message takes the message (a length-prefixed block of `size`
+ * bytes) and hands it to the SSI engine once the Status Frame has been
+ * sent. The message is freed if no Status message can be made. */
+void sp_queue_success_status(vuno_instance *instance, uint8_t **message, uint32_t size);
 void sp_status_frame_received(vuno_instance *instance, uint32_t status);
 void response_data_frame_received_cb(vuno_instance *instance, uint32_t status);
 void response_status_frame_received_cb(vuno_instance *instance, uint32_t status);

@@ -3,12 +3,10 @@
  * transmission, and Data Frames are checked and reassembled into one
  * message, which is answered with a Status Frame.
  *
- * Reception is idle (no rx_payload), receiving (rx_received < rx_total) or
- * complete (rx_received == rx_total: the message arrived whole with a
- * matching CRC and waits for its Status Frame to go out). A message with a
- * wrong CRC never stays in the buffer, so "complete" needs no flag of its
- * own, and the Status-message path can tell a message it may hand over
- * from one still arriving.
+ * Reception is idle (no rx_payload) or receiving (rx_received < rx_total).
+ * A message that arrives whole with a matching CRC leaves reception at once
+ * with its Status Frame, so a host that starts its next message before that
+ * Status Frame has gone out cannot cost it.
  */
 #define LOG_SOURCE "service_protocol"
 
@@ -66,7 +64,8 @@ static void check_completion(vuno_instance *instance) {
         return;
     }
     LOG_DEBUG(instance, "Message successfully received.");
-    sp_queue_status_frame(instance, SP_STATUS_SUCCESS);
+    sp_queue_success_status(instance, &ctx->rx_payload, ctx->rx_total);
+    abandon_reception(ctx);
 }
 
 /* Returns the Status value that refuses this first frame, or

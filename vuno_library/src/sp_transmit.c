@@ -172,22 +172,37 @@ int sp_send_message(vuno_instance *instance, uint32_t service_id, const uint8_t 
     return VUNO_STATUS_COMMAND_PENDING;
 }
 
-void sp_queue_status_frame(vuno_instance *instance, uint32_t status) {
+/* The Status message keeps its status value as its result, which a failed
+ * transfer overwrites; only a result of 0 hands its payload on. */
+static void queue_status_message(vuno_instance *instance, uint32_t status, uint8_t **payload,
+                                 uint32_t size) {
     struct sp_message *message = allocate_message(SP_STATUS_FRAME_SIZE);
     if (message == NULL) {
         LOG_ERROR(instance, "Unable to allocate memory for status message");
+        sized_free(payload);
         return;
     }
     message->type = SP_MESSAGE_TYPE_STATUS;
     message->part_size = sp_write_status_frame(message->frame, (uint8_t)status);
     message->state = SP_MESSAGE_STATE_READY;
-
-    instance->sp_ctx->last_status = status;
+    message->result = status;
+    message->payload = *payload;
+    message->received_size = size;
+    *payload = NULL;
     LOG_DEBUG(instance, "Queuing status frame");
 
     sp_lock(instance);
     queue_push_head(instance->sp_ctx, message);
     sp_unlock(instance);
+}
+
+void sp_queue_status_frame(vuno_instance *instance, uint32_t status) {
+    uint8_t *none = NULL;
+    queue_status_message(instance, status, &none, 0);
+}
+
+void sp_queue_success_status(vuno_instance *instance, uint8_t **message, uint32_t size) {
+    queue_status_message(instance, SP_STATUS_SUCCESS, message, size);
 }
 
 /* ---- the host's verdict on a Data message ---- */
@@ -290,26 +305,6 @@ void response_data_frame_received_cb(vuno_instance *instance, uint32_t status) {
     sp_unlock(instance);
 }
 
-/*
- * Moves the message received from the host out of reception once its
- * Status Frame is done: handed over on success, dropped otherwise. A
- * reception still incomplete belongs to a newer message and is left alone.
- */
-static void take_received_message(struct sp_context *sp, struct sp_message *status_message) {
-    if (sp->rx_payload == NULL || sp->rx_received != sp->rx_total) {
-        return;
-    }
-    if (status_message->result == SP_STATUS_SUCCESS) {
-        status_message->payload = sp->rx_payload;
-        status_message->received_size = sp->rx_total;
-        sp->rx_payload = NULL;
-    } else {
-        sized_free(&sp->rx_payload);
-    }
-    sp->rx_total = 0;
-    sp->rx_received = 0;
-}
-
 void response_status_frame_received_cb(vuno_instance *instance, uint32_t status) {
     if (status == VUNO_STATUS_SUCCESS) {
         LOG_DEBUG(instance, "Status Frame was sent successfully.");
@@ -331,9 +326,7 @@ void response_status_frame_received_cb(vuno_instance *instance, uint32_t status)
     }
     /* The host has the verdict or will time out on its own; either way the
      * received message is decided now. */
-    message->result = sp->last_status;
     message->state = SP_MESSAGE_STATE_COMPLETED;
-    take_received_message(sp, message);
     sp_unlock(instance);
 }
 
