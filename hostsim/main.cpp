@@ -59,7 +59,10 @@ int Run(const Settings &settings) {
         },
         PrintLine);
     dbus::ClockDriver clock(io, simulator);
-    dbus::RegisterMctpService(*mctpObject, simulator, [&clock] { clock.Poke(); });
+    dbus::RegisterMctpService(*mctpObject, simulator, [&clock, &loop] {
+        clock.Poke();
+        loop->Rearm();
+    });
     dbus::RegisterControl(*controlObject, simulator);
     mctpObject->finishRegistration();
     controlObject->finishRegistration();

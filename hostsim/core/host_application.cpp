@@ -1,8 +1,7 @@
 #include "host_application.hpp"
 
 #include "default_command_handler.hpp"
-#include "frames.h"
-#include "utils.h"
+#include "wire.hpp"
 
 #include <algorithm>
 
@@ -40,8 +39,7 @@ void HostApplication::OnFrameFromBmc(ByteView frame) {
 }
 
 void HostApplication::CountDownToRestart(ByteView frame) {
-    if (restartCountdown_ == 0 || frame.empty() ||
-        sp_frame_type(frame.data()) != SP_FRAME_TYPE_DATA) {
+    if (restartCountdown_ == 0 || frame.empty() || sp::TypeOf(frame[0]) != sp::kDataFrame) {
         return;
     }
     if (--restartCountdown_ == 0) {
@@ -95,11 +93,7 @@ void HostApplication::OnTime() {
 }
 
 void HostApplication::SendHeartbeat() {
-    Bytes frame(SP_HEARTBEAT_FRAME_SIZE);
-    set_bits(&frame[0], SP_FRAME_TYPE_MASK, SP_FRAME_TYPE_CONTROL);
-    set_bits(&frame[0], SP_CONTROL_TYPE_MASK, SP_CONTROL_TYPE_HEARTBEAT);
-    put_le32(&frame[1], nextHeartbeatId_);
-    if (sendFrame_(frame)) {
+    if (sendFrame_(sp::HeartbeatFrame(nextHeartbeatId_))) {
         journal_.Count(Counter::HeartbeatsSent);
         ++nextHeartbeatId_;
     }

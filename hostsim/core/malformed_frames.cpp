@@ -1,7 +1,6 @@
 #include "malformed_frames.hpp"
 
-#include "frames.h"
-#include "utils.h"
+#include "wire.hpp"
 
 #include <algorithm>
 #include <array>
@@ -15,18 +14,15 @@ constexpr uint8_t kFiller = 0xA5;
 
 // Data Frame [0] carrying `part` filler bytes of a message announced with
 // `total` bytes; the CRC is right when the part is the whole message.
-Bytes FirstFrame(uint32_t total, uint32_t part, uint8_t serviceId = SP_SERVICE_ID_SSI) {
-    Bytes frame(SP_FIRST_HEADER_SIZE + part, kFiller);
-    const uint32_t crc = sp_message_crc(serviceId, 0, total, &frame[SP_FIRST_HEADER_SIZE], part);
-    const sp_first_header header{serviceId, 0, total, crc};
-    sp_write_first_header(frame.data(), &header);
-    return frame;
+Bytes FirstFrame(uint32_t total, uint32_t part, uint8_t serviceId = sp::kServiceIdSsi) {
+    const Bytes payload(part, kFiller);
+    sp::FirstHeader header{serviceId, 0, total, 0};
+    header.crc = sp::MessageCrc(header, payload);
+    return sp::FirstFrame(header, payload);
 }
 
 Bytes LaterFrame(uint16_t index, uint32_t part) {
-    Bytes frame(SP_NEXT_HEADER_SIZE + part, kFiller);
-    sp_write_next_header(frame.data(), index);
-    return frame;
+    return sp::LaterFrame(index, Bytes(part, kFiller));
 }
 
 Bytes Shortened(Bytes frame) {
@@ -35,7 +31,7 @@ Bytes Shortened(Bytes frame) {
 }
 
 Bytes WithMessageId(Bytes frame) {
-    set_bits(&frame[0], SP_MESSAGE_ID_MASK, 1);
+    frame[0] = sp::Head(sp::TypeOf(frame[0]), 1);
     return frame;
 }
 
@@ -52,13 +48,13 @@ Bytes Heartbeat(size_t size) {
 }
 
 Bytes ControlType(uint8_t type) {
-    Bytes frame = Heartbeat(SP_HEARTBEAT_FRAME_SIZE);
-    set_bits(&frame[0], SP_CONTROL_TYPE_MASK, type);
+    Bytes frame = sp::HeartbeatFrame(1);
+    frame[0] = static_cast<uint8_t>(type << 3 | sp::kControlFrame);
     return frame;
 }
 
 // A message of two full frames (the most Data Frame [0] can start).
-constexpr uint32_t kTwoFrames = SP_FIRST_PART_MAX + SP_NEXT_PART_MAX;
+constexpr uint32_t kTwoFrames = sp::kFirstPartMax + sp::kNextPartMax;
 
 struct Kind {
     std::string_view name;
@@ -89,22 +85,22 @@ const std::array kKinds = {
     Kind{"first-frame-over-total", [] { return Frames{FirstFrame(4, 5)}; }},
     Kind{"later-frame-empty",
          [] {
-             return Frames{FirstFrame(kTwoFrames, SP_FIRST_PART_MAX), LaterFrame(1, 0)};
+             return Frames{FirstFrame(kTwoFrames, sp::kFirstPartMax), LaterFrame(1, 0)};
          }},
     Kind{"data-message-id", [] { return Frames{WithMessageId(FirstFrame(1, 1))}; }},
     Kind{"service-id-2", [] { return Frames{FirstFrame(1, 1, 2)}; }},
     Kind{"total-zero", [] { return Frames{FirstFrame(0, 0)}; }},
     Kind{"total-too-large",
-         [] { return Frames{FirstFrame(SP_MAX_MESSAGE_SIZE + 1, SP_FIRST_PART_MAX)}; }},
+         [] { return Frames{FirstFrame(sp::kMaxMessageSize + 1, sp::kFirstPartMax)}; }},
     Kind{"later-without-first", [] { return Frames{LaterFrame(1, 1)}; }},
     Kind{"wrong-sequence",
          [] {
-             return Frames{FirstFrame(kTwoFrames, SP_FIRST_PART_MAX),
-                           LaterFrame(2, SP_NEXT_PART_MAX)};
+             return Frames{FirstFrame(kTwoFrames, sp::kFirstPartMax),
+                           LaterFrame(2, sp::kNextPartMax)};
          }},
     Kind{"size-exceeds-total",
          [] {
-             return Frames{FirstFrame(SP_FIRST_PART_MAX + 1, SP_FIRST_PART_MAX), LaterFrame(1, 2)};
+             return Frames{FirstFrame(sp::kFirstPartMax + 1, sp::kFirstPartMax), LaterFrame(1, 2)};
          }},
     Kind{"wrong-crc", [] { return Frames{WrongCrc()}; }},
 };

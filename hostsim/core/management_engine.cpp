@@ -25,8 +25,19 @@ ManagementEngine::ManagementEngine(Journal &journal, const Clock &clock, Mailbox
     : journal_(journal), clock_(clock), host_(host), toBmc_(std::move(toBmc)),
       liveLocations_(std::move(liveLocations)) {}
 
-std::optional<Bytes> ManagementEngine::HandleBmcRequest(ByteView request) {
+void ManagementEngine::HandleBmcRequest(ByteView request, const Answer &answer) {
     Record(request);
+    auto response = Respond(request);
+    const bool transfer = !request.empty() && request[0] == me::kTransferData;
+    if (!response || !transfer || answerDelay_ == Duration{0} ||
+        heldAnswers_.size() >= kMaxQueuedRequests) {
+        answer(std::move(response));
+        return;
+    }
+    heldAnswers_.emplace(clock_.Now() + answerDelay_, HeldAnswer{std::move(*response), answer});
+}
+
+std::optional<Bytes> ManagementEngine::Respond(ByteView request) {
     const uint8_t command = request.empty() ? 0 : request[0];
     if (modeCount_ > 0) {
         --modeCount_;
@@ -197,16 +208,27 @@ void ManagementEngine::SetResponseMode(ResponseMode mode, uint32_t count) {
 }
 
 std::optional<Duration> ManagementEngine::NextDeadline() const {
+    std::optional<Duration> next;
     if (outstanding_) {
-        return outstanding_->deadline;
+        next = outstanding_->deadline;
+    } else if (!queue_.empty()) {
+        next = clock_.Now();
     }
-    if (!queue_.empty()) {
-        return clock_.Now();
+    if (!heldAnswers_.empty() && (!next || heldAnswers_.begin()->first < *next)) {
+        next = heldAnswers_.begin()->first;
     }
-    return std::nullopt;
+    return next;
+}
+
+void ManagementEngine::AnswerDue() {
+    while (!heldAnswers_.empty() && heldAnswers_.begin()->first <= clock_.Now()) {
+        auto held = std::move(heldAnswers_.extract(heldAnswers_.begin()).mapped());
+        held.answer(std::move(held.response));
+    }
 }
 
 void ManagementEngine::OnTime() {
+    AnswerDue();
     if (outstanding_ && clock_.Now() >= outstanding_->deadline) {
         journal_.Count(Counter::MissingMeReplies);
         journal_.Note("ME: no reply from the BMC to request " +

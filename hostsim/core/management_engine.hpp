@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string_view>
@@ -55,8 +56,13 @@ class ManagementEngine {
     ManagementEngine(Journal &journal, const Clock &clock, MailboxPeer &host, ToBmc toBmc,
                      std::set<uint32_t> liveLocations);
 
-    // A command from the BMC; nothing when the ME does not answer.
-    std::optional<Bytes> HandleBmcRequest(ByteView request);
+    // Receives the ME's answer to a BMC command, nothing when the ME does
+    // not answer.
+    using Answer = std::function<void(std::optional<Bytes> response)>;
+
+    // A command from the BMC; `answer` runs at once, or later for a
+    // Transfer Data while an answer delay is set.
+    void HandleBmcRequest(ByteView request, const Answer &answer);
     // The BMC's answer to an ME request.
     void HandleBmcReply(uint8_t instanceId, ByteView reply);
 
@@ -70,6 +76,9 @@ class ManagementEngine {
     // established stays.
     void SetVmdLive(uint32_t location, bool live);
     void SetResponseMode(ResponseMode mode, uint32_t count);
+    // Holds back the answers to the BMC's Transfer Data requests for
+    // `delay` after their frames reached the host; zero answers at once.
+    void SetTransferAnswerDelay(Duration delay) { answerDelay_ = delay; }
 
     bool Connected() const { return connected_; }
     uint32_t Location() const { return location_; }
@@ -84,6 +93,10 @@ class ManagementEngine {
         uint8_t expectedReply;
         bool fromHost; // dropped when the link goes down
     };
+    struct HeldAnswer {
+        Bytes response;
+        Answer answer;
+    };
     struct Outstanding {
         uint8_t instanceId;
         uint8_t expectedReply;
@@ -91,6 +104,8 @@ class ManagementEngine {
     };
 
     void Record(ByteView request);
+    std::optional<Bytes> Respond(ByteView request);
+    void AnswerDue();
     uint8_t Execute(ByteView request);
     uint8_t Connect(ByteView request);
     uint8_t Disconnect(ByteView request);
@@ -112,6 +127,10 @@ class ManagementEngine {
 
     ResponseMode mode_ = ResponseMode::Normal;
     uint32_t modeCount_ = 0;
+    Duration answerDelay_{0};
+    // By the time they fall due; independent of the relay queue below, so
+    // the host's frames reach the BMC while an answer is held.
+    std::multimap<Duration, HeldAnswer> heldAnswers_;
 
     std::deque<Outgoing> queue_;
     std::optional<Outstanding> outstanding_;

@@ -9,31 +9,33 @@ namespace vuno::hostsim {
 MctpService::MctpService(Journal &journal, ManagementEngine &me, Received received)
     : journal_(journal), me_(me), received_(std::move(received)) {}
 
-MctpResult MctpService::SendMessage(uint8_t endpointId, uint8_t requestFlag, ByteView payload) {
+void MctpService::SendMessage(uint8_t endpointId, uint8_t requestFlag, ByteView payload,
+                              const Answer &answer) {
     if (endpointId != kMeEndpointId) {
-        return Refuse(kMctpNoRoute, "no endpoint " + std::to_string(endpointId));
+        return answer(Refuse(kMctpNoRoute, "no endpoint " + std::to_string(endpointId)));
     }
     if (requestFlag > 1) {
-        return Refuse(kMctpInvalidMessage, "request flag " + std::to_string(requestFlag));
+        return answer(Refuse(kMctpInvalidMessage, "request flag " + std::to_string(requestFlag)));
     }
     const bool request = requestFlag == 1;
     if (const char *problem = VendorHeaderProblem(payload, request)) {
-        return Refuse(kMctpInvalidMessage, problem);
+        return answer(Refuse(kMctpInvalidMessage, problem));
     }
     const ByteView body = payload.subspan(kVendorHeaderSize);
     const uint8_t instanceId = InstanceId(payload);
     if (!request) {
         me_.HandleBmcReply(instanceId, body);
-        return {};
+        return answer({});
     }
     if (body.empty()) {
-        return Refuse(kMctpInvalidMessage, "request without a command");
+        return answer(Refuse(kMctpInvalidMessage, "request without a command"));
     }
-    auto response = me_.HandleBmcRequest(body);
-    if (!response) {
-        return {kMctpNoResponse, {}};
-    }
-    return {kMctpSuccess, WithVendorHeader(false, instanceId, *response)};
+    me_.HandleBmcRequest(body, [answer, instanceId](std::optional<Bytes> response) {
+        if (!response) {
+            return answer({kMctpNoResponse, {}});
+        }
+        answer({kMctpSuccess, WithVendorHeader(false, instanceId, *response)});
+    });
 }
 
 void MctpService::DeliverFromMe(uint8_t instanceId, ByteView message) {

@@ -34,7 +34,12 @@ class MctpService {
 
     MctpService(Journal &journal, ManagementEngine &me, Received received);
 
-    MctpResult SendMessage(uint8_t endpointId, uint8_t requestFlag, ByteView payload);
+    // Receives the outcome of `sendMessage`.
+    using Answer = std::function<void(MctpResult result)>;
+
+    // `answer` runs at once, or later when the ME holds its response back.
+    void SendMessage(uint8_t endpointId, uint8_t requestFlag, ByteView payload,
+                     const Answer &answer);
     // The ME's way out to the BMC.
     void DeliverFromMe(uint8_t instanceId, ByteView message);
 

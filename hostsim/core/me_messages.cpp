@@ -1,7 +1,6 @@
 #include "me_messages.hpp"
 
-#include "frames.h"
-#include "utils.h"
+#include "wire.hpp"
 
 #include <algorithm>
 
@@ -10,7 +9,7 @@ namespace vuno::hostsim {
 Bytes TransferDataRequest(ByteView data) {
     Bytes message(kTransferDataHeaderSize + data.size());
     message[0] = me::kTransferData;
-    put_be32(&message[1], static_cast<uint32_t>(data.size()));
+    PutBe32(&message[1], static_cast<uint32_t>(data.size()));
     std::copy(data.begin(), data.end(), message.begin() + kTransferDataHeaderSize);
     return message;
 }
@@ -21,10 +20,10 @@ Bytes MeResponse(uint8_t command, uint8_t status) {
 
 bool TransferDataLengthValid(ByteView message) {
     if (message.size() <= kTransferDataHeaderSize ||
-        message.size() > kTransferDataHeaderSize + SP_MAX_FRAME_SIZE) {
+        message.size() > kTransferDataHeaderSize + sp::kMaxFrameSize) {
         return false;
     }
-    return get_be32(&message[1]) == message.size() - kTransferDataHeaderSize;
+    return GetBe32(&message[1]) == message.size() - kTransferDataHeaderSize;
 }
 
 uint32_t ConnectLocation(ByteView request) {

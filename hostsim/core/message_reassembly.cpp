@@ -1,6 +1,6 @@
 #include "message_reassembly.hpp"
 
-#include "frames.h"
+#include "wire.hpp"
 
 namespace vuno::hostsim {
 namespace {
@@ -16,70 +16,61 @@ std::string Size(size_t size) {
 } // namespace
 
 std::optional<Verdict> MessageReassembly::Accept(ByteView frame) {
-    if (frame.size() < SP_NEXT_HEADER_SIZE) {
-        return Reject(SP_STATUS_INVALID_FRAME_SIZE, "Data Frame of " + Size(frame.size()));
+    if (frame.size() < sp::kNextHeaderSize) {
+        return Reject(sp::kInvalidFrameSize, "Data Frame of " + Size(frame.size()));
     }
-    if (sp_frame_message_id(frame.data()) != 0) {
-        return Reject(SP_STATUS_INVALID_MESSAGE_ID,
-                      "message ID " + std::to_string(sp_frame_message_id(frame.data())));
+    if (const uint8_t id = sp::MessageIdOf(frame[0]); id != 0) {
+        return Reject(sp::kInvalidMessageId, "message ID " + std::to_string(id));
     }
-    if (sp_frame_index(frame.data()) == 0) {
+    if (sp::FrameIndex(frame) == 0) {
         return AcceptFirst(frame);
     }
     return AcceptLater(frame);
 }
 
 std::optional<Verdict> MessageReassembly::AcceptFirst(ByteView frame) {
-    if (frame.size() < SP_FIRST_HEADER_SIZE) {
-        return Reject(SP_STATUS_INVALID_FRAME_SIZE, "Data Frame [0] of " + Size(frame.size()));
+    if (frame.size() < sp::kFirstHeaderSize) {
+        return Reject(sp::kInvalidFrameSize, "Data Frame [0] of " + Size(frame.size()));
     }
-    sp_first_header header{};
-    sp_read_first_header(frame.data(), &header);
-    if (header.service_id != SP_SERVICE_ID_SSI) {
-        return Reject(SP_STATUS_INVALID_SERVICE_ID,
-                      "Service ID " + std::to_string(header.service_id));
+    const sp::FirstHeader header = sp::ReadFirstHeader(frame);
+    if (header.serviceId != sp::kServiceIdSsi) {
+        return Reject(sp::kInvalidServiceId, "Service ID " + std::to_string(header.serviceId));
     }
-    if (header.total == 0 || header.total > SP_MAX_MESSAGE_SIZE) {
-        return Reject(SP_STATUS_INVALID_TOTAL_BYTES,
+    if (header.total == 0 || header.total > sp::kMaxMessageSize) {
+        return Reject(sp::kInvalidTotalBytes,
                       "Total number of bytes " + std::to_string(header.total));
     }
-    const ByteView part = frame.subspan(SP_FIRST_HEADER_SIZE);
+    const ByteView part = frame.subspan(sp::kFirstHeaderSize);
     if (part.size() > header.total) {
-        return Reject(SP_STATUS_INVALID_FRAME_SIZE, "Data Frame [0] part of " + Size(part.size()) +
-                                                        " for a message of " + Size(header.total));
+        return Reject(sp::kInvalidFrameSize, "Data Frame [0] part of " + Size(part.size()) +
+                                                 " for a message of " + Size(header.total));
     }
     Abandon();
     // The buffer grows with the parts that arrive rather than trusting the
     // announced total up front.
-    receiving_ = Reception{header.service_id,
-                           header.reserved,
-                           header.total,
-                           header.crc,
-                           0,
-                           Bytes(part.begin(), part.end())};
+    receiving_ = Reception{header, 0, Bytes(part.begin(), part.end())};
     return Completion();
 }
 
 std::optional<Verdict> MessageReassembly::AcceptLater(ByteView frame) {
-    const uint16_t index = sp_frame_index(frame.data());
+    const uint16_t index = sp::FrameIndex(frame);
     if (!receiving_) {
-        return Reject(SP_STATUS_NO_RESOURCES,
+        return Reject(sp::kNoResources,
                       "Data Frame [" + std::to_string(index) + "] without a Data Frame [0]");
     }
-    const ByteView part = frame.subspan(SP_NEXT_HEADER_SIZE);
+    const ByteView part = frame.subspan(sp::kNextHeaderSize);
     if (part.empty()) {
-        return Reject(SP_STATUS_INVALID_FRAME_SIZE,
+        return Reject(sp::kInvalidFrameSize,
                       "Data Frame [" + std::to_string(index) + "] without payload");
     }
-    if (part.size() > receiving_->total - receiving_->payload.size()) {
-        return Reject(SP_STATUS_SIZE_EXCEEDS_TOTAL, "Data Frame [" + std::to_string(index) +
-                                                        "] beyond the total of " +
-                                                        Size(receiving_->total));
+    if (part.size() > receiving_->header.total - receiving_->payload.size()) {
+        return Reject(sp::kSizeExceedsTotal, "Data Frame [" + std::to_string(index) +
+                                                 "] beyond the total of " +
+                                                 Size(receiving_->header.total));
     }
     if (index != receiving_->lastIndex + 1) {
-        return Reject(SP_STATUS_INVALID_SEQUENCE, "Data Frame [" + std::to_string(index) +
-                                                      "] after [" +
-                                                      std::to_string(receiving_->lastIndex) + "]");
+        return Reject(sp::kInvalidSequence, "Data Frame [" + std::to_string(index) + "] after [" +
+                                                std::to_string(receiving_->lastIndex) + "]");
     }
     receiving_->payload.insert(receiving_->payload.end(), part.begin(), part.end());
     receiving_->lastIndex = index;
@@ -87,17 +78,15 @@ std::optional<Verdict> MessageReassembly::AcceptLater(ByteView frame) {
 }
 
 std::optional<Verdict> MessageReassembly::Completion() {
-    if (receiving_->payload.size() < receiving_->total) {
+    if (receiving_->payload.size() < receiving_->header.total) {
         return std::nullopt;
     }
     Reception done = std::move(*receiving_);
     receiving_.reset();
-    const uint32_t crc =
-        sp_message_crc(done.serviceId, done.reserved, done.total, done.payload.data(), done.total);
-    if (crc != done.crc) {
-        return Verdict{SP_STATUS_CRC_ERROR, {}, true, "message CRC mismatch"};
+    if (sp::MessageCrc(done.header, done.payload) != done.header.crc) {
+        return Verdict{sp::kCrcError, {}, true, "message CRC mismatch"};
     }
-    return Verdict{SP_STATUS_SUCCESS, std::move(done.payload), true, {}};
+    return Verdict{sp::kSuccess, std::move(done.payload), true, {}};
 }
 
 void MessageReassembly::Abandon() {

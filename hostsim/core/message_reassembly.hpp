@@ -6,6 +6,7 @@
 
 #include "bytes.hpp"
 #include "exchange_counters.hpp"
+#include "wire.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -37,10 +38,7 @@ class MessageReassembly {
 
   private:
     struct Reception {
-        uint8_t serviceId;
-        uint8_t reserved;
-        uint32_t total;
-        uint32_t crc;
+        sp::FirstHeader header;
         uint16_t lastIndex;
         Bytes payload;
     };

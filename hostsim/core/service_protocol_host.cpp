@@ -1,6 +1,6 @@
 #include "service_protocol_host.hpp"
 
-#include "frames.h"
+#include "wire.hpp"
 
 #include <algorithm>
 #include <string>
@@ -20,14 +20,13 @@ ServiceProtocolHost::ServiceProtocolHost(Journal &journal, ExchangeCounters &cou
       deliver_(std::move(deliver)), reassembly_(counters) {}
 
 void ServiceProtocolHost::OnFrameFromBmc(ByteView frame) {
-    const uint8_t type =
-        frame.empty() ? uint8_t{SP_FRAME_TYPE_INVALID} : sp_frame_type(frame.data());
-    if (type == SP_FRAME_TYPE_DATA) {
+    const int type = frame.empty() ? -1 : sp::TypeOf(frame[0]);
+    if (type == sp::kDataFrame) {
         OnDataFrame(frame);
         return;
     }
-    if (type == SP_FRAME_TYPE_STATUS && frame.size() == SP_STATUS_FRAME_SIZE &&
-        sp_frame_message_id(frame.data()) == 0) {
+    if (type == sp::kStatusFrame && frame.size() == sp::kStatusFrameSize &&
+        sp::MessageIdOf(frame[0]) == 0) {
         OnStatusFrame(frame[1]);
         return;
     }
@@ -51,7 +50,7 @@ void ServiceProtocolHost::OnVerdict(Verdict verdict) {
         WriteStatusFrame(verdict.status);
         return;
     }
-    const bool intact = verdict.status == SP_STATUS_SUCCESS;
+    const bool intact = verdict.status == sp::kSuccess;
     counters_.Count(intact ? ExchangeCounter::MessagesReceived : ExchangeCounter::CrcErrors);
     if (verdictsToWithhold_ > 0) {
         --verdictsToWithhold_;
@@ -72,15 +71,13 @@ void ServiceProtocolHost::OnVerdict(Verdict verdict) {
     // The Status Frame goes first, so the BMC knows its message arrived
     // before any response to it.
     WriteStatusFrame(status);
-    if (intact && status == SP_STATUS_SUCCESS) {
+    if (intact && status == sp::kSuccess) {
         deliver_(verdict.message);
     }
 }
 
 void ServiceProtocolHost::WriteStatusFrame(uint8_t status) {
-    uint8_t frame[SP_STATUS_FRAME_SIZE];
-    sp_write_status_frame(frame, status);
-    if (sendFrame_(frame)) {
+    if (sendFrame_(sp::StatusFrame(status))) {
         counters_.Count(ExchangeCounter::StatusFramesSent);
     }
 }
@@ -93,9 +90,9 @@ void ServiceProtocolHost::OnStatusFrame(uint8_t status) {
                       " from the BMC while no message awaits one");
         return;
     }
-    if (status == SP_STATUS_SUCCESS) {
+    if (status == sp::kSuccess) {
         Finish(ExchangeCounter::MessagesDelivered, "delivered");
-    } else if (status == SP_STATUS_CRC_ERROR) {
+    } else if (status == sp::kCrcError) {
         Retransmit();
     } else {
         Finish(ExchangeCounter::MessagesRejected, "rejected with Status " + std::to_string(status));
@@ -125,7 +122,7 @@ void ServiceProtocolHost::Finish(ExchangeCounter outcome, const std::string &how
 }
 
 bool ServiceProtocolHost::Send(Bytes message) {
-    if (message.empty() || message.size() > SP_MAX_MESSAGE_SIZE) {
+    if (message.empty() || message.size() > sp::kMaxMessageSize) {
         counters_.Count(ExchangeCounter::MessagesDropped);
         journal_.Note("Host: message of " + SizeText(message.size()) + " cannot be sent");
         return false;
@@ -144,7 +141,7 @@ void ServiceProtocolHost::Pump() {
             Bytes payload = std::move(queue_.front());
             queue_.pop_front();
             const auto size = static_cast<uint32_t>(payload.size());
-            const uint32_t crc = sp_message_crc(SP_SERVICE_ID_SSI, 0, size, payload.data(), size);
+            const uint32_t crc = sp::MessageCrc({sp::kServiceIdSsi, 0, size, 0}, payload);
             sending_.emplace(std::move(payload), crc);
             counters_.Count(ExchangeCounter::MessagesSent);
         }
@@ -165,16 +162,10 @@ bool ServiceProtocolHost::WriteNextFrame() {
     const auto total = static_cast<uint32_t>(message.payload.size());
     const bool first = message.offset == 0;
     const uint32_t part =
-        std::min(total - message.offset, first ? SP_FIRST_PART_MAX : SP_NEXT_PART_MAX);
-    Bytes frame((first ? SP_FIRST_HEADER_SIZE : SP_NEXT_HEADER_SIZE) + part);
-    if (first) {
-        const sp_first_header header{SP_SERVICE_ID_SSI, 0, total, message.crc};
-        sp_write_first_header(frame.data(), &header);
-    } else {
-        sp_write_next_header(frame.data(), message.nextIndex);
-    }
-    const auto source = message.payload.begin() + message.offset;
-    std::copy(source, source + part, frame.end() - part);
+        std::min(total - message.offset, first ? sp::kFirstPartMax : sp::kNextPartMax);
+    const ByteView piece = ByteView(message.payload).subspan(message.offset, part);
+    Bytes frame = first ? sp::FirstFrame({sp::kServiceIdSsi, 0, total, message.crc}, piece)
+                        : sp::LaterFrame(message.nextIndex, piece);
     if (!sendFrame_(frame)) {
         return false;
     }

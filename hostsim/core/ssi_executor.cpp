@@ -1,7 +1,6 @@
 #include "ssi_executor.hpp"
 
-#include "frames.h"
-#include "utils.h"
+#include "wire.hpp"
 
 #include <algorithm>
 #include <string>
@@ -9,8 +8,8 @@
 namespace vuno::hostsim {
 namespace {
 
-constexpr uint8_t kIdentifierMask = 0xF8;
-constexpr uint8_t kTypeMask = 0x07;
+// Byte 0 of an SSI header: the command identifier in bits 7..3, the
+// message type in bits 2..0.
 constexpr uint8_t kTypeRequest = 0;
 constexpr uint8_t kTypeResponse = 1;
 
@@ -18,10 +17,9 @@ constexpr uint8_t kTypeResponse = 1;
 
 Bytes SsiResponse(uint8_t identifier, uint16_t status, ByteView payload) {
     Bytes message(kSsiResponseHeaderSize + payload.size());
-    set_bits(&message[0], kIdentifierMask, identifier);
-    set_bits(&message[0], kTypeMask, kTypeResponse);
-    put_le16(&message[1], status);
-    put_le32(&message[3], static_cast<uint32_t>(payload.size()));
+    message[0] = static_cast<uint8_t>(identifier << 3 | kTypeResponse);
+    PutLe16(&message[1], status);
+    PutLe32(&message[3], static_cast<uint32_t>(payload.size()));
     std::ranges::copy(payload, message.begin() + kSsiResponseHeaderSize);
     return message;
 }
@@ -52,14 +50,14 @@ void SsiExecutor::OnRequest(ByteView message) {
         return;
     }
     counters_.Count(ExchangeCounter::RequestsReceived);
-    const uint8_t identifier = get_bits(message[0], kIdentifierMask);
+    const uint8_t identifier = static_cast<uint8_t>(message[0] >> 3);
     if (unanswered_ > 0) {
         --unanswered_;
         counters_.Count(ExchangeCounter::RequestsLeftUnanswered);
         journal_.Note("Executor: request " + std::to_string(identifier) + " left unanswered");
         return;
     }
-    const uint8_t type = get_bits(message[0], kTypeMask);
+    const uint8_t type = static_cast<uint8_t>(message[0] & 0x07);
     if (type != kTypeRequest) {
         Refuse(identifier, ssi::kInvalidFieldInCommand, "message type " + std::to_string(type));
         return;
@@ -69,7 +67,7 @@ void SsiExecutor::OnRequest(ByteView message) {
                "header cut short at " + std::to_string(message.size()) + " bytes");
         return;
     }
-    const uint32_t payloadLength = get_le32(&message[2]);
+    const uint32_t payloadLength = GetLe32(&message[2]);
     if (payloadLength != message.size() - kSsiRequestHeaderSize) {
         Refuse(identifier, ssi::kRequestDataLengthInvalid,
                "payload length " + std::to_string(payloadLength) + " in a message of " +
@@ -120,7 +118,7 @@ void SsiExecutor::Refuse(uint8_t identifier, uint16_t status, const std::string 
 }
 
 void SsiExecutor::Answer(uint8_t identifier, SsiAnswer answer) {
-    if (answer.payload.size() > SP_MAX_MESSAGE_SIZE - kSsiResponseHeaderSize) {
+    if (answer.payload.size() > sp::kMaxMessageSize - kSsiResponseHeaderSize) {
         journal_.Note("Executor: answer of " + std::to_string(answer.payload.size()) +
                       " bytes does not fit in a message");
         answer = SsiAnswer{ssi::kInternalError, {}};

@@ -13,6 +13,7 @@
 
 #include "command_handler.hpp"
 #include "raid_model.hpp"
+#include "storage_commands.hpp"
 
 #include <cstddef>
 #include <deque>
@@ -20,50 +21,6 @@
 #include <vector>
 
 namespace vuno::hostsim {
-
-enum CommandCode : uint8_t {
-    kGetDriveIdentifiers = 0,
-    kGetVolumeIdentifiers = 1,
-    kGetArrayIdentifiers = 2,
-    kGetControllerIdentifiers = 3,
-    kGetDriveInformation = 4,
-    kGetVolumeInformation = 5,
-    kGetVolumeMigrationCapabilities = 6,
-    kGetArrayInformation = 7,
-    kGetControllerInformation = 8,
-    kGetControllerRaidCapabilities = 9,
-    kGetExecutorInformation = 10,
-    kGetFirmwareSlotInformation = 11,
-    kSendFirmwareToSlot = 12,
-    kUpdateDriveFirmware = 13,
-    kClearDriveMetadata = 14,
-    kMarkDriveAsSpare = 15,
-    kUnmarkSpareDrive = 16,
-    kMarkDriveAsNormal = 17,
-    kSetVolatileWriteCacheOnDrive = 18,
-    kResetSmartEventOnDrive = 19,
-    kActivateDriveLed = 20,
-    kRemoveDrive = 21,
-    kCreateVolume = 22,
-    kRebuildVolume = 23,
-    kExpandVolume = 24,
-    kChangeRaidLevel = 25,
-    kRenameVolume = 26,
-    kMarkVolumeAsNormal = 27,
-    kVerifyVolume = 28,
-    kCancelVolumeVerification = 29,
-    kInitializeVolume = 30,
-    kSetVolumeCachePolicy = 31,
-    kSetRaidWriteHolePolicy = 32,
-    kDeleteVolume = 33,
-    kAddDrivesToArray = 34,
-    kSetVolatileWriteCacheOnArray = 35,
-    kSetRohiPolicy = 36,
-    kSetReadPatrolPolicy = 37,
-    kCreateEventSubscription = 38,
-    kCancelEventSubscription = 39,
-    kGetEvents = 40,
-};
 
 class StorageExecutor : public CommandHandler {
   public:

@@ -184,6 +184,12 @@ void RegisterControl(sdbus::IObject &object, Simulator &simulator) {
         .implementedAs([&simulator](const std::string &mode, uint32_t count) {
             SetResponseMode(simulator, mode, count);
         });
+    object.registerMethod("SetTransferAnswerDelay")
+        .onInterface(kControlInterface)
+        .withInputParamNames("milliseconds")
+        .implementedAs([&simulator](uint32_t milliseconds) {
+            simulator.Me().SetTransferAnswerDelay(Duration{milliseconds});
+        });
     object.registerMethod("InjectFrame")
         .onInterface(kControlInterface)
         .withInputParamNames("frame")

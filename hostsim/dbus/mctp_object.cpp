@@ -2,7 +2,14 @@
 
 #include <sdbus-c++/sdbus-c++.h>
 
+#include <memory>
+
 namespace vuno::hostsim::dbus {
+namespace {
+
+using SendResult = sdbus::Result<sdbus::Struct<int32_t, std::vector<uint8_t>>>;
+
+} // namespace
 
 void RegisterMctpService(sdbus::IObject &object, Simulator &simulator,
                          std::function<void()> afterExchange) {
@@ -11,10 +18,15 @@ void RegisterMctpService(sdbus::IObject &object, Simulator &simulator,
         .withInputParamNames("eid", "request", "message")
         .withOutputParamNames("result")
         .implementedAs([&simulator, afterExchange = std::move(afterExchange)](
-                           uint8_t eid, uint8_t request, const std::vector<uint8_t> &message) {
-            auto result = simulator.Mctp().SendMessage(eid, request, message);
-            afterExchange();
-            return sdbus::make_struct(result.status, std::move(result.message));
+                           SendResult &&call, uint8_t eid, uint8_t request,
+                           const std::vector<uint8_t> &message) {
+            // Shared because the answer may outlive this handler.
+            auto pending = std::make_shared<SendResult>(std::move(call));
+            simulator.Mctp().SendMessage(
+                eid, request, message, [pending, afterExchange](const MctpResult &result) {
+                    pending->returnResults(sdbus::make_struct(result.status, result.message));
+                    afterExchange();
+                });
         });
     object.registerSignal("mctpMessageReceived")
         .onInterface(kMctpInterface)

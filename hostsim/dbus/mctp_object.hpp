@@ -15,7 +15,8 @@ constexpr const char *kMctpObjectPath = "/xyz/openbmc_project/MCTP";
 constexpr const char *kMctpInterface = "xyz.openbmc_project.mctp";
 
 // Before the object's registration is finished. `afterExchange` runs after
-// every `sendMessage` call has been answered.
+// every `sendMessage` call has been answered, which may be later than the
+// call when the ME holds its answer back.
 void RegisterMctpService(sdbus::IObject &object, Simulator &simulator,
                          std::function<void()> afterExchange);
 

@@ -132,8 +132,12 @@ int InProcessPlatform::MctpSend(void *context, bool request, uint8_t tag, const 
 void InProcessPlatform::SendToMe(bool request, uint8_t tag, ByteView message) {
     const auto instanceId =
         static_cast<uint8_t>((request ? nextInstanceId_++ : tag) & kInstanceIdMask);
-    const MctpResult result = simulator_->Mctp().SendMessage(
-        kMeEndpointId, request ? 1 : 0, WithVendorHeader(request, instanceId, message));
+    simulator_->Mctp().SendMessage(
+        kMeEndpointId, request ? 1 : 0, WithVendorHeader(request, instanceId, message),
+        [this, request](const MctpResult &result) { QueueAnswer(request, result); });
+}
+
+void InProcessPlatform::QueueAnswer(bool request, const MctpResult &result) {
     if (result.status != kMctpSuccess || (request && result.message.size() < kVendorHeaderSize)) {
         deliveries_.push_back({false, 0, 1, {}});
         return;

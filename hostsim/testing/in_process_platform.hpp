@@ -9,6 +9,7 @@
 // Library log lines go to the most recently created platform.
 #pragma once
 
+#include "mctp_service.hpp"
 #include "simulator.hpp"
 #include "vuno.h"
 
@@ -122,6 +123,7 @@ class InProcessPlatform {
                              void *context);
 
     void SendToMe(bool request, uint8_t tag, ByteView message);
+    void QueueAnswer(bool request, const MctpResult &result);
     void FromMe(const Bytes &message);
     void DeliverPending();
 

@@ -39,9 +39,17 @@ class SimulatorTest : public ::testing::Test {
     Simulator &Sim() { return *simulator_; }
     uint64_t Count(Counter counter) { return simulator_->Records().Value(counter); }
 
+    // The answer to a request, or nothing while the ME holds it back.
+    std::optional<MctpResult> Send(uint8_t endpoint, uint8_t requestFlag, ByteView payload) {
+        std::optional<MctpResult> answer;
+        simulator_->Mctp().SendMessage(endpoint, requestFlag, payload,
+                                       [&answer](const MctpResult &result) { answer = result; });
+        return answer;
+    }
+
     MctpResult Request(const Bytes &message, uint8_t instanceId = 0) {
-        return simulator_->Mctp().SendMessage(kMeEndpointId, 1,
-                                              WithVendorHeader(true, instanceId, message));
+        return Send(kMeEndpointId, 1, WithVendorHeader(true, instanceId, message))
+            .value_or(MctpResult{kMctpNoResponse, {}});
     }
 
     // The ME's status byte in a successful exchange; fails the test (and
@@ -60,10 +68,10 @@ class SimulatorTest : public ::testing::Test {
     }
 
     void ReplyToMe(uint8_t tag, const Bytes &reply) {
-        const MctpResult result =
-            simulator_->Mctp().SendMessage(kMeEndpointId, 0, WithVendorHeader(false, tag, reply));
-        EXPECT_EQ(result.status, kMctpSuccess);
-        EXPECT_TRUE(result.message.empty());
+        const auto result = Send(kMeEndpointId, 0, WithVendorHeader(false, tag, reply));
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->status, kMctpSuccess);
+        EXPECT_TRUE(result->message.empty());
     }
 
     // Takes the ME requests published so far, checking their vendor

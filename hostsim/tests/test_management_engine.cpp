@@ -215,5 +215,30 @@ TEST_F(ManagementEngineTest, HostFramesNeedTheLinkAndDieWithIt) {
     EXPECT_EQ(Count(Counter::HostFramesDropped), 2u);
 }
 
+TEST_F(ManagementEngineTest, HeldTransferAnswerFollowsTheHostsReply) {
+    Connect();
+    constexpr Duration kDelay{300};
+    Sim().Me().SetTransferAnswerDelay(kDelay);
+    // Data Frame [0] of a message for an unknown service: the host answers
+    // it at once with a Status Frame of its own.
+    const Bytes frame{0x01, 0x00, 0x00, 0x02, 0x00, 0x01, 0x00, 0x00, 0x00, 0, 0, 0, 0, 0xAA};
+    std::optional<MctpResult> answer;
+    Sim().Mctp().SendMessage(kMeEndpointId, 1,
+                             WithVendorHeader(true, 3, TransferDataRequest(frame)),
+                             [&answer](const MctpResult &result) { answer = result; });
+    EXPECT_FALSE(answer);
+    Sim().Advance(Duration{0});
+    ASSERT_EQ(received_.size(), 1u);
+    EXPECT_EQ(AcceptNextFrame().at(0), 0x02) << "the host's Status Frame";
+    Sim().Advance(kDelay - Duration{1});
+    EXPECT_FALSE(answer);
+    Sim().Advance(Duration{1});
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->message,
+              WithVendorHeader(false, 3, MeResponse(me::kTransferData, me::kDataSent)));
+    Sim().Me().SetTransferAnswerDelay(Duration{0});
+    EXPECT_EQ(MeStatus(TransferDataRequest(frame)), me::kDataSent);
+}
+
 } // namespace
 } // namespace vuno::hostsim::testing

@@ -54,7 +54,7 @@ TEST_F(MctpServiceTest, MalformedTrafficIsRefusedCountedAndKeptFromTheMe) {
     uint64_t refused = 0;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const MctpResult result = Sim().Mctp().SendMessage(c.endpoint, c.requestFlag, c.payload);
+        const MctpResult result = Send(c.endpoint, c.requestFlag, c.payload).value();
         EXPECT_EQ(result.status, c.status);
         EXPECT_TRUE(result.message.empty());
         EXPECT_EQ(Count(Counter::MalformedMessages), ++refused);
