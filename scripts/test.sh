@@ -29,7 +29,10 @@ run_suite() {
 }
 
 run_suite build
-run_suite build-sanitize -Db_sanitize=address,undefined -Db_lundef=false -Dbenchmarks=false
+# Unoptimised: the sanitizers find the same faults at -O0, and the build
+# takes half the time.
+run_suite build-sanitize --buildtype=debug -Db_sanitize=address,undefined -Db_lundef=false \
+  -Dbenchmarks=false
 
 read -r passed failed skipped < <(python3 scripts/count-tests.py "${logs[@]}")
 if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
