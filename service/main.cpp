@@ -3,7 +3,10 @@
 // that runs main.
 #include "bus_loop.hpp"
 #include "connection.hpp"
+#include "firmware_image.hpp"
+#include "mctp_header.hpp"
 #include "method_call.hpp"
+#include "options.hpp"
 #include "platform_context.hpp"
 #include "platform_hooks.hpp"
 #include "request_processing.hpp"
@@ -18,8 +21,11 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <system_error>
+#include <variant>
 
 namespace {
 
@@ -27,7 +33,7 @@ std::shared_ptr<vuno::dbus::BusLoop> OpenSystemBus(boost::asio::io_context &io) 
     try {
         return std::make_shared<vuno::dbus::BusLoop>(io, sdbus::createSystemBusConnection());
     } catch (const sdbus::Error &error) {
-        std::cerr << "Cannot connect to the system bus: " << error.getName() << ": "
+        std::cout << "Cannot connect to the system bus: " << error.getName() << ": "
                   << error.getMessage() << std::endl;
         return nullptr;
     }
@@ -49,9 +55,29 @@ void Shutdown(boost::asio::io_context &io, vuno::dbus::BusLoop &bus,
     vuno::RunReadyHandlers(io);
 }
 
+void Apply(const vuno::Options &options) {
+    vuno::mctp::SetMeVendorId(options.meVendorId);
+    if (!options.firmwareFolder) {
+        return;
+    }
+    vuno::dbus::AcceptFirmwareImagesOnlyFrom(*options.firmwareFolder);
+    std::error_code ignored;
+    if (!std::filesystem::is_directory(*options.firmwareFolder, ignored)) {
+        std::cout << "Firmware folder " << options.firmwareFolder->string()
+                  << " does not exist yet: no image is accepted until it does" << std::endl;
+    }
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char **argv) {
+    const vuno::CommandLine commandLine =
+        vuno::ParseCommandLine(argc, argv, vuno::mctp::MeVendorId());
+    if (const int *exitStatus = std::get_if<int>(&commandLine)) {
+        return *exitStatus;
+    }
+    Apply(std::get<vuno::Options>(commandLine));
+
     boost::asio::io_context io;
 
     const auto bus = OpenSystemBus(io);
@@ -67,7 +93,7 @@ int main() {
     vuno_instance *instance = nullptr;
     const int status = vuno_initialize(&instance, &platform, &callbacks);
     if (status != VUNO_STATUS_SUCCESS) {
-        std::cerr << "VUNO library initialization failed, status: " << status << std::endl;
+        std::cout << "VUNO library initialization failed, status: " << status << std::endl;
         return EXIT_FAILURE;
     }
     platform.instance = instance;

@@ -7,6 +7,21 @@ static_assert(ME_VENDOR_ID >= 0 && ME_VENDOR_ID <= 0xFFFF, "ME_VENDOR_ID is a 16
 
 namespace vuno::mctp {
 
+namespace {
+
+// Set once at start-up, before the event loop runs.
+uint16_t meVendorId = ME_VENDOR_ID;
+
+} // namespace
+
+uint16_t MeVendorId() {
+    return meVendorId;
+}
+
+void SetMeVendorId(uint16_t vendorId) {
+    meVendorId = vendorId;
+}
+
 uint8_t RequestControlByte(uint8_t instanceId) {
     return kRequestBit | (instanceId & kInstanceIdMask);
 }
@@ -19,8 +34,8 @@ std::vector<uint8_t> WrapMessage(uint8_t controlByte, std::span<const uint8_t> m
     std::vector<uint8_t> wrapped;
     wrapped.reserve(kVendorHeaderSize + message.size());
     wrapped.push_back(kMessageTypeVendorPci);
-    wrapped.push_back(static_cast<uint8_t>(ME_VENDOR_ID >> 8));
-    wrapped.push_back(static_cast<uint8_t>(ME_VENDOR_ID & 0xFF));
+    wrapped.push_back(static_cast<uint8_t>(meVendorId >> 8));
+    wrapped.push_back(static_cast<uint8_t>(meVendorId & 0xFF));
     wrapped.push_back(controlByte);
     wrapped.push_back(kVendorHeaderLastByte);
     wrapped.insert(wrapped.end(), message.begin(), message.end());

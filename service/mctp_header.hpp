@@ -18,6 +18,11 @@ inline constexpr size_t kControlByteOffset = 3;
 inline constexpr uint8_t kRequestBit = 0x80;
 inline constexpr uint8_t kInstanceIdMask = 0x1F;
 
+// The PCI vendor ID that the ME expects in bytes 1 and 2; the build's
+// ME_VENDOR_ID until the command line names another platform's.
+uint16_t MeVendorId();
+void SetMeVendorId(uint16_t vendorId);
+
 // Byte 3 of a request from the BMC: the request bit and the instance ID.
 uint8_t RequestControlByte(uint8_t instanceId);
 // Byte 3 of a reply to an ME request: the request's instance ID echoed.

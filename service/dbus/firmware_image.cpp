@@ -6,8 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
 
 namespace vuno::dbus {
 
@@ -15,6 +18,8 @@ namespace {
 
 constexpr const char *kInvalidFile = "Invalid Firmware image file.";
 constexpr const char *kUnusableSize = "Cannot get Firmware image file size.";
+
+std::optional<std::filesystem::path> firmwareFolder;
 
 int OpenWithoutBlocking(const std::string &path) {
     // A path with an embedded zero would silently name a different file.
@@ -41,10 +46,51 @@ uint32_t AcceptableImageSize(int descriptor) {
     return static_cast<uint32_t>(status.st_size);
 }
 
+bool IsInsideFolder(const std::filesystem::path &file, const std::filesystem::path &folder) {
+    const auto [folderEnd, fileAt] =
+        std::mismatch(folder.begin(), folder.end(), file.begin(), file.end());
+    return folderEnd == folder.end() && fileAt != file.end();
+}
+
+// Resolves every link of `path`; a path that leads nowhere is refused.
+std::filesystem::path Resolved(const std::filesystem::path &path) {
+    std::error_code error;
+    auto resolved = std::filesystem::canonical(path, error);
+    if (error) {
+        throw ValidationError(kInvalidFile);
+    }
+    return resolved;
+}
+
+void CheckInsideFolder(const std::filesystem::path &path) {
+    if (firmwareFolder && !IsInsideFolder(Resolved(path), Resolved(*firmwareFolder))) {
+        throw ValidationError(kInvalidFile);
+    }
+}
+
+// Checked before the open, so that nothing outside the folder (a device
+// whose open has effects) is ever opened, and again on what was opened, so
+// that a link swapped in between cannot lead elsewhere.
+int OpenInsideFolder(const std::string &path) {
+    CheckInsideFolder(path);
+    const int descriptor = OpenWithoutBlocking(path);
+    try {
+        CheckInsideFolder("/proc/self/fd/" + std::to_string(descriptor));
+    } catch (...) {
+        ::close(descriptor);
+        throw;
+    }
+    return descriptor;
+}
+
 } // namespace
 
+void AcceptFirmwareImagesOnlyFrom(const std::filesystem::path &folder) {
+    firmwareFolder = folder;
+}
+
 FirmwareImageFile::FirmwareImageFile(const std::string &path)
-    : descriptor_(OpenWithoutBlocking(path)) {
+    : descriptor_(OpenInsideFolder(path)) {
     try {
         size_ = AcceptableImageSize(descriptor_);
     } catch (...) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
 
@@ -18,11 +19,17 @@ inline constexpr uint64_t kFirmwarePayloadHeaderSize = 14;
 inline constexpr uint64_t kMaxFirmwareImageSize =
     kMaxServiceMessageSize - kSsiRequestHeaderSize - kFirmwarePayloadHeaderSize;
 
+// From now on only regular files under `folder` (an absolute path; links
+// resolved) are accepted as images; the folder may appear later. Set once at
+// start-up: without it any file the daemon can read is accepted.
+void AcceptFirmwareImagesOnlyFrom(const std::filesystem::path &folder);
+
 // An open image file whose size is known and acceptable. Failures throw
 // ValidationError with the text that the method reports.
 class FirmwareImageFile {
   public:
-    // Accepts only a regular file no larger than kMaxFirmwareImageSize.
+    // Accepts only a regular file no larger than kMaxFirmwareImageSize,
+    // inside the firmware folder if one is set.
     explicit FirmwareImageFile(const std::string &path);
     ~FirmwareImageFile();
     FirmwareImageFile(const FirmwareImageFile &) = delete;

@@ -14,8 +14,10 @@ namespace vuno::dbus {
 
 struct StorageMethod {
     const char *name;
-    // D-Bus signature of the arguments; every method answers a{sv}.
+    // D-Bus signature of the arguments and their names, which introspection
+    // shows; every method answers a{sv}.
     std::string inputSignature;
+    std::vector<std::string> inputNames;
     // Reads the arguments of `call`, builds the request and hands it to the
     // library with `context` as the user context of its completion.
     // Returns the library status; throws when an argument is refused, in

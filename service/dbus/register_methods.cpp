@@ -14,6 +14,7 @@ namespace vuno::dbus {
 namespace {
 
 constexpr char kReplySignature[] = "a{sv}";
+const std::vector<std::string> kReplyNames{"result"};
 
 // Answers one call. The call is released before the loop, so that its
 // message never outlives the connection it came from.
@@ -60,7 +61,8 @@ void RegisterMethods(sdbus::IObject &iface, const std::shared_ptr<BusLoop> &conn
     auto &calls = boost::asio::use_service<MethodCalls>(conn->Context());
     const std::weak_ptr<BusLoop> loop = conn;
     for (const StorageMethod &method : StorageMethods()) {
-        iface.registerMethod(kStorageInterface, method.name, method.inputSignature, kReplySignature,
+        iface.registerMethod(kStorageInterface, method.name, method.inputSignature,
+                             method.inputNames, kReplySignature, kReplyNames,
                              [&calls, &method, instance, loop](sdbus::MethodCall call) {
                                  HandleCall(calls, method, instance, loop, std::move(call));
                              });

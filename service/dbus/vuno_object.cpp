@@ -42,7 +42,7 @@ bool RequestWellKnownName(sdbus::IConnection &connection) {
         connection.requestName(kServiceName);
         return true;
     } catch (const sdbus::Error &error) {
-        std::cerr << "Cannot claim " << kServiceName << ": sd_bus_request_name failed with error "
+        std::cout << "Cannot claim " << kServiceName << ": sd_bus_request_name failed with error "
                   << -ErrorNumberOf(error) << " (" << error.getName() << ": " << error.getMessage()
                   << ")" << std::endl;
         return false;

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -23,6 +25,21 @@ std::chrono::milliseconds Remaining(Clock::time_point deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? left : 0ms;
+}
+
+// The stock default policy with the policy files that punch holes in it.
+std::string WriteBusConfig(const std::string &folder, const std::string &vunoPolicy) {
+    const std::string path = folder + "/bus.conf";
+    std::ofstream config(path);
+    config << "<busconfig>\n"
+           << "  <include>" << VUNO_TEST_SUPPORT_DIR << "/system-bus.conf</include>\n"
+           << "  <include>" << vunoPolicy << "</include>\n"
+           << "  <include>" << HOSTSIM_POLICY << "</include>\n"
+           << "</busconfig>\n";
+    if (!config.flush()) {
+        throw std::runtime_error("cannot write " + path);
+    }
+    return path;
 }
 
 } // namespace
@@ -156,14 +173,20 @@ std::optional<int> ChildProcess::WaitForExit(std::chrono::milliseconds timeout) 
     return exitStatus_;
 }
 
-PrivateBus::PrivateBus() {
+const char *TestGroup() {
+    return VUNO_TEST_GROUP;
+}
+
+PrivateBus::PrivateBus(VunoPolicy policy) {
     char pattern[] = "/tmp/vuno-bus-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
-        throw std::runtime_error("mkdtemp failed");
+    // Unprivileged callers must reach the socket.
+    if (mkdtemp(pattern) == nullptr || chmod(pattern, 0755) != 0) {
+        throw std::runtime_error("cannot make the bus folder");
     }
     folder_ = pattern;
     address_ = "unix:path=" + folder_ + "/system_bus_socket";
-    const std::string config = std::string(VUNO_TEST_SUPPORT_DIR) + "/system-bus.conf";
+    const std::string config = WriteBusConfig(
+        folder_, policy == VunoPolicy::Shipped ? VUNO_POLICY : VUNO_GROUP_TEST_POLICY);
     daemon_.emplace(std::vector<std::string>{"dbus-daemon", "--config-file=" + config,
                                              "--address=" + address_, "--nofork", "--nopidfile",
                                              "--print-address=1"});

@@ -56,12 +56,19 @@ class ChildProcess {
     std::optional<int> exitStatus_;
 };
 
-// A dbus-daemon of type system on a socket in a fresh temporary folder.
-// Constructing it points DBUS_SYSTEM_BUS_ADDRESS of this process (and of
-// children started afterwards) at it.
+// Which policy for vunod the private bus applies: the one the build ships,
+// or the same with the members of TestGroup() allowed to call.
+enum class VunoPolicy { Shipped, WithTestGroup };
+const char *TestGroup();
+
+// A dbus-daemon of type system on a socket in a fresh temporary folder that
+// every user can reach, with the default policy of a stock system bus plus
+// the policy files of vunod and the simulator. Constructing it points
+// DBUS_SYSTEM_BUS_ADDRESS of this process (and of children started
+// afterwards) at it.
 class PrivateBus {
   public:
-    PrivateBus();
+    explicit PrivateBus(VunoPolicy policy = VunoPolicy::Shipped);
     ~PrivateBus();
     PrivateBus(const PrivateBus &) = delete;
     PrivateBus &operator=(const PrivateBus &) = delete;
