@@ -29,4 +29,24 @@ struct vuno_instance {
 #define LOG_ERROR(instance, ...)                                                                   \
     (instance)->callbacks.log(VUNO_LOG_ERROR, LOG_SOURCE, __LINE__, __VA_ARGS__)
 
+/*
+ * The layers' locks. What a path does when the platform cannot take one is
+ * named at the call:
+ * - LOCK_OR_GIVE_UP: log "Cannot lock" and drop what the path was doing
+ *   (link events, time-out scans, the SSI table); LOCK() is false.
+ * - LOCK_OR_STOP: the Service Protocol's message paths, which cannot leave
+ *   a message half-moved; log "Cannot lock" and stop on an assertion.
+ */
+enum lock_policy {
+    LOCK_OR_GIVE_UP,
+    LOCK_OR_STOP,
+};
+
+#define LOCK(instance, lock, policy)                                                               \
+    library_lock((instance), (lock), (policy), LOG_SOURCE, __LINE__)
+#define UNLOCK(instance, lock) (instance)->callbacks.unlock(lock)
+
+bool library_lock(vuno_instance *instance, void *lock, enum lock_policy policy, const char *source,
+                  int line);
+
 #endif /* VUNO_LIBRARY_H */

@@ -104,9 +104,6 @@ struct sp_context {
 /* Context and lock (link paths, sp_link.c). */
 int sp_initialize(vuno_instance *instance);
 int sp_deinitialize(vuno_instance *instance);
-/* Takes the context lock; a lock that cannot be taken stops the process. */
-void sp_lock(vuno_instance *instance);
-void sp_unlock(vuno_instance *instance);
 
 /* Link and heartbeats (sp_link.c). vuno_connect_to_host() and
  * vuno_disconnect_from_host() are declared in vuno.h. */

@@ -6,6 +6,7 @@
 #include "ssi.h"
 #include "utils.h"
 
+#include <assert.h>
 #include <stddef.h>
 
 #define TIMER_PERIOD_S 1u
@@ -93,4 +94,14 @@ void vuno_timer_tick(vuno_instance *instance) {
     bmc_me_check_timeout(instance);
     sp_check_timeouts(instance);
     ssi_check_timeouts(instance);
+}
+
+bool library_lock(vuno_instance *instance, void *lock, enum lock_policy policy, const char *source,
+                  int line) {
+    if (instance->callbacks.lock(lock) != 0) {
+        return true;
+    }
+    instance->callbacks.log(VUNO_LOG_ERROR, source, line, "Cannot lock");
+    assert(policy != LOCK_OR_STOP && "Cannot lock");
+    return false;
 }

@@ -49,6 +49,21 @@ TEST(Instance, LayersComeUpAndGoDownInOrderAroundOneTimer) {
     EXPECT_EQ(platform.timerDestroyCalls, 1);
 }
 
+TEST(Instance, TimeOutScansGiveUpWhatTheyCannotLock) {
+    FakePlatform platform;
+    platform.createInstance();
+    platform.clearLogs();
+    platform.failLock = true;
+    platform.tick();
+    platform.failLock = false;
+    std::vector<std::string> files;
+    for (const auto &entry : platform.logs) {
+        EXPECT_EQ(entry.message, "Cannot lock");
+        files.push_back(entry.file);
+    }
+    EXPECT_EQ(files, (Lines{"bmc_me_over_mctp", "service_protocol", "service_protocol", "ssi"}));
+}
+
 TEST(Instance, FailedInitializationTakesDownWhatWasBuilt) {
     for (int locks = 0; locks <= 3; ++locks) {
         SCOPED_TRACE(locks);

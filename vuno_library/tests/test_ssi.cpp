@@ -11,7 +11,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -379,141 +378,73 @@ template <typename Record> Record &build(std::vector<uint64_t> &storage) {
 
 TEST_F(Ssi, OperationsWriteTheirPayloadsByteForByte) {
     std::vector<uint64_t> storage;
-    using Issue = std::function<int()>;
-    auto withScope = [&](uint32_t type) {
-        auto &scope = build<vuno_scope>(storage);
-        scope.type = type;
-        std::memcpy(scope.identifier, id(1).data(), 16);
-        return vuno_get_array_information(platform.instance, &scope, ignore, nullptr);
-    };
-    const struct {
-        const char *name;
-        uint8_t code;
-        Issue issue;
-        Bytes payload;
-    } cases[] = {
-        {"scope of type 9", 7, [&] { return withScope(9); }, cat({{0x01}, id(1)})},
-        {"no payload",
-         10,
-         [&] { return vuno_get_executor_information(platform.instance, ignore, nullptr); },
-         {}},
-        {"firmware image",
-         12,
-         [&] {
-             auto &r = build<vuno_send_firmware_to_slot_args>(storage);
-             r.slot = 0x1234;
-             r.image_length = 3;
-             std::memcpy(r.revision, "1.2.3", 5);
-             std::memcpy(r.image, "\xDE\xAD\xBE", 3);
-             return vuno_send_firmware_to_slot(platform.instance, &r, ignore, nullptr);
-         },
-         {0x34, 0x12, 3, 0, 0, 0, '1', '.', '2', '.', '3', 0, 0, 0, 0xDE, 0xAD, 0xBE}},
-        {"drive firmware", 13,
-         [&] {
-             auto &r = build<vuno_update_drive_firmware_args>(storage);
-             r.slot = 0x0201;
-             std::memcpy(r.drive, id(2).data(), 16);
-             r.action = 1;
-             return vuno_update_drive_firmware(platform.instance, &r, ignore, nullptr);
-         },
-         cat({{0x01, 0x02}, id(2), {0x01}})},
-        {"flag", 18,
-         [&] {
-             auto &r = build<vuno_identifier_flag>(storage);
-             std::memcpy(r.identifier, id(3).data(), 16);
-             r.flag = 3; // one bit travels
-             return vuno_set_volatile_write_cache_on_drive(platform.instance, &r, ignore, nullptr);
-         },
-         cat({id(3), {0x80}})},
-        {"create volume", 22,
-         [&] {
-             auto &r = build<vuno_create_volume_args>(storage);
-             r.count = 2;
-             std::memcpy(r.name, "Vol1", 4);
-             r.strip_size = 0x10040; // sent as 16 bits
-             r.raid_level = 0x104;   // sent as 8 bits
-             r.size = 0x0102030405060708;
-             r.existing_data = 1;
-             r.write_hole_policy = 2;
-             std::memcpy(r.existing_data_drive, id(4).data(), 16);
-             std::memcpy(r.journaling_drive, id(5).data(), 16);
-             std::memcpy(r.drives, cat({id(6), id(7)}).data(), 32);
-             return vuno_create_volume(platform.instance, &r, ignore, nullptr);
-         },
-         cat({{0x02, 0x00, 'V', 'o', 'l', '1'},
-              Bytes(12),
-              {0x40, 0x00, 0x04, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0x28},
-              id(4),
-              id(5),
-              id(6),
-              id(7)})},
-        {"identifier list", 23,
-         [&] {
-             auto &r = build<vuno_identifier_list>(storage);
-             std::memcpy(r.identifier, id(8).data(), 16);
-             r.count = 1;
-             std::memcpy(r.drives[0], id(9).data(), 16);
-             return vuno_rebuild_volume(platform.instance, &r, ignore, nullptr);
-         },
-         cat({id(8), {0x01, 0x00}, id(9)})},
-        {"change RAID level", 25,
-         [&] {
-             auto &r = build<vuno_change_raid_level_args>(storage);
-             std::memcpy(r.volume, id(10).data(), 16);
-             r.strip_size = 0x0100;
-             r.raid_level = 3;
-             r.count = 1;
-             std::memcpy(r.drives[0], id(11).data(), 16);
-             return vuno_change_raid_level(platform.instance, &r, ignore, nullptr);
-         },
-         cat({id(10), {0x00, 0x01, 0x03, 0x01, 0x00}, id(11)})},
-        {"policy", 31,
-         [&] {
-             auto &r = build<vuno_identifier_policy>(storage);
-             std::memcpy(r.identifier, id(12).data(), 16);
-             r.policy = 0x1F; // four bits travel
-             return vuno_set_volume_cache_policy(platform.instance, &r, ignore, nullptr);
-         },
-         cat({id(12), {0xF0}})},
-        {"write-hole policy", 32,
-         [&] {
-             auto &r = build<vuno_set_raid_write_hole_policy_args>(storage);
-             std::memcpy(r.volume, id(13).data(), 16);
-             r.policy = 2;
-             std::memcpy(r.journaling_drive, id(14).data(), 16);
-             return vuno_set_raid_write_hole_policy(platform.instance, &r, ignore, nullptr);
-         },
-         cat({id(13), {0x20}, id(14)})},
-        {"event subscription", 38,
-         [&] {
-             auto &r = build<vuno_create_event_subscription_args>(storage);
-             r.scope.type = 4;
-             std::memcpy(r.scope.identifier, id(15).data(), 16);
-             r.count = 3;
-             r.event_types[0] = 0;
-             r.event_types[1] = 0x181; // one byte travels
-             r.event_types[2] = 141;
-             return vuno_create_event_subscription(platform.instance, &r, ignore, nullptr);
-         },
-         cat({{0x04}, id(15), {0x03, 0x00, 0x81, 0x8D}})},
-        {"events", 40,
-         [&] {
-             auto &r = build<vuno_get_events_args>(storage);
-             std::memcpy(r.subscription, id(16).data(), 16);
-             r.argument = 0xDEADBEEF;
-             return vuno_get_events(platform.instance, &r, ignore, nullptr);
-         },
-         cat({id(16), {0xEF, 0xBE, 0xAD, 0xDE}})},
-    };
     uint8_t commandId = 0;
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_EQ(c.issue(), VUNO_STATUS_COMMAND_PENDING);
-        storage.assign(64, 0xEEEEEEEEEEEEEEEE); // nothing is read from the record later
-        Bytes header{static_cast<uint8_t>(commandId++ << 3), c.code, 0, 0, 0, 0};
-        put_le32(&header[2], static_cast<uint32_t>(c.payload.size()));
-        EXPECT_EQ(lastMessage(), cat({header, c.payload}));
-    }
+    // Nothing may be read from the record once the operation has returned.
+    auto expectSent = [&](int status, uint8_t code, const Bytes &payload) {
+        ASSERT_EQ(status, VUNO_STATUS_COMMAND_PENDING);
+        storage.assign(64, 0xEEEEEEEEEEEEEEEE);
+        Bytes header{static_cast<uint8_t>(commandId++ << 3), code, 0, 0, 0, 0};
+        put_le32(&header[2], static_cast<uint32_t>(payload.size()));
+        EXPECT_EQ(lastMessage(), cat({header, payload})) << "code " << int(code);
+    };
+    vuno_instance *const instance = platform.instance;
+
+    auto &scope = build<vuno_scope>(storage);
+    scope.type = 9; // three bits travel
+    std::memcpy(scope.identifier, id(1).data(), 16);
+    expectSent(vuno_get_array_information(instance, &scope, ignore, nullptr), 7,
+               cat({{0x01}, id(1)}));
+    expectSent(vuno_get_executor_information(instance, ignore, nullptr), 10, {});
+
+    auto &firmware = build<vuno_send_firmware_to_slot_args>(storage);
+    firmware.slot = 0x1234;
+    firmware.image_length = 3;
+    std::memcpy(firmware.revision, "1.2.3", 5);
+    std::memcpy(firmware.image, "\xDE\xAD\xBE", 3);
+    expectSent(vuno_send_firmware_to_slot(instance, &firmware, ignore, nullptr), 12,
+               {0x34, 0x12, 3, 0, 0, 0, '1', '.', '2', '.', '3', 0, 0, 0, 0xDE, 0xAD, 0xBE});
+
+    auto &flag = build<vuno_identifier_flag>(storage);
+    std::memcpy(flag.identifier, id(3).data(), 16);
+    flag.flag = 3; // one bit travels
+    expectSent(vuno_set_volatile_write_cache_on_drive(instance, &flag, ignore, nullptr), 18,
+               cat({id(3), {0x80}}));
+
+    auto &volume = build<vuno_create_volume_args>(storage);
+    volume.count = 2;
+    std::memcpy(volume.name, "Vol1", 4);
+    volume.strip_size = 0x10040; // sent as 16 bits
+    volume.raid_level = 0x104;   // sent as 8 bits
+    volume.size = 0x0102030405060708;
+    volume.existing_data = 1;
+    volume.write_hole_policy = 2;
+    std::memcpy(volume.existing_data_drive, cat({id(4), id(5), id(6), id(7)}).data(), 64);
+    expectSent(vuno_create_volume(instance, &volume, ignore, nullptr), 22,
+               cat({{0x02, 0x00, 'V', 'o', 'l', '1'},
+                    Bytes(12),
+                    {0x40, 0x00, 0x04, 0x08, 0x07, 0x06, 0x05, 0x04, 0x03, 0x02, 0x01, 0x28},
+                    id(4),
+                    id(5),
+                    id(6),
+                    id(7)}));
+
+    auto &raid = build<vuno_change_raid_level_args>(storage);
+    std::memcpy(raid.volume, id(10).data(), 16);
+    raid.strip_size = 0x0100;
+    raid.raid_level = 3;
+    raid.count = 1;
+    std::memcpy(raid.drives[0], id(11).data(), 16);
+    expectSent(vuno_change_raid_level(instance, &raid, ignore, nullptr), 25,
+               cat({id(10), {0x00, 0x01, 0x03, 0x01, 0x00}, id(11)}));
+
+    auto &subscription = build<vuno_create_event_subscription_args>(storage);
+    subscription.scope.type = 4;
+    std::memcpy(subscription.scope.identifier, id(15).data(), 16);
+    subscription.count = 3;
+    subscription.event_types[1] = 0x181; // one byte travels
+    subscription.event_types[2] = 141;
+    expectSent(vuno_create_event_subscription(instance, &subscription, ignore, nullptr), 38,
+               cat({{0x04}, id(15), {0x03, 0x00, 0x81, 0x8D}}));
 }
 
 TEST_F(Ssi, OperationsRefuseWhatTheyCannotSendBeforeReservingAnything) {
