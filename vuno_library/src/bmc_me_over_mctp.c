@@ -8,7 +8,6 @@
 
 #include "bmc_me_over_mctp.h"
 
-#include "service_protocol.h"
 #include "utils.h"
 
 #include <string.h>
@@ -309,8 +308,8 @@ static void handle_request(vuno_instance *instance, uint8_t tag, int mctp_status
     /* The ME has delivered the frame either way, so a failed reply does
      * not hold it back. */
     send_reply(instance, tag, status);
-    sp_frame_received(instance, data + BMC_ME_TRANSFER_HEADER_SIZE,
-                      length - BMC_ME_TRANSFER_HEADER_SIZE);
+    instance->deliver.frame_received(instance, data + BMC_ME_TRANSFER_HEADER_SIZE,
+                                     length - BMC_ME_TRANSFER_HEADER_SIZE);
 }
 
 void bmc_me_mctp_message_received(vuno_instance *instance, bool request, uint8_t tag,

@@ -11,8 +11,26 @@ struct bmc_me_context;
 struct sp_context;
 struct ssi_context;
 
+/*
+ * Deliveries up the layers. vuno_initialize() wires them before any layer
+ * comes up, so no layer calls the one above it by name (and a layer's
+ * tests can watch what it delivers).
+ */
+struct vuno_deliveries {
+    /* BMC-ME to Service Protocol: a frame from the host, carried by a
+     * Transfer Data request of the ME. */
+    void (*frame_received)(vuno_instance *instance, const uint8_t *frame, uint32_t length);
+    /* Service Protocol to SSI: a message received whole and intact, once
+     * its Status Frame has been sent; the buffer stays the caller's. */
+    void (*message_received)(vuno_instance *instance, const uint8_t *message, uint32_t length);
+    /* Service Protocol to SSI: the link went down (HostNotConnected) or the
+     * host application restarted (HostReset). */
+    void (*host_lost)(vuno_instance *instance, uint32_t status);
+};
+
 struct vuno_instance {
     vuno_platform_callbacks callbacks;
+    struct vuno_deliveries deliver;
     void *timer;
     void *user_context;
     struct ssi_context *ssi_ctx;

@@ -7,7 +7,6 @@
 
 #include "bmc_me_over_mctp.h"
 #include "service_protocol.h"
-#include "ssi.h"
 #include "utils.h"
 
 int sp_initialize(vuno_instance *instance) {
@@ -140,7 +139,7 @@ void heartbeat_disconnect_result(vuno_instance *instance, uint32_t status) {
     ctx->connected_ctx = NULL;
     ctx->heartbeat_ticks = 0;
     UNLOCK(instance, instance->sp_ctx->lock);
-    ssi_terminate_requests(instance, VUNO_STATUS_HOST_NOT_CONNECTED);
+    instance->deliver.host_lost(instance, VUNO_STATUS_HOST_NOT_CONNECTED);
 }
 
 /* Returns whether the host application restarted. Called with the lock
@@ -154,10 +153,7 @@ static int accept_heartbeat(vuno_instance *instance, uint32_t heartbeat_id) {
         LOG_ERROR(instance, "Received Heartbeat with lower ID");
         /* A restarted host application has forgotten whatever was on its
          * way to it. */
-        if (ctx->current != NULL) {
-            ctx->current->state = SP_MESSAGE_STATE_FAILED;
-            ctx->current->result = VUNO_STATUS_TIMEOUT;
-        }
+        sp_fail_current_message(instance, VUNO_STATUS_TIMEOUT);
     }
     ctx->last_heartbeat_id = heartbeat_id;
     ctx->heartbeat_ticks = 0;
@@ -188,7 +184,7 @@ void sp_heartbeat_received(vuno_instance *instance, uint32_t heartbeat_id) {
     }
     UNLOCK(instance, instance->sp_ctx->lock);
     if (restarted) {
-        ssi_terminate_requests(instance, VUNO_STATUS_HOST_RESET);
+        instance->deliver.host_lost(instance, VUNO_STATUS_HOST_RESET);
     }
 }
 

@@ -206,6 +206,12 @@ static void handle_data_frame(vuno_instance *instance, const uint8_t *frame, uin
     }
 }
 
+void sp_hand_over_received(vuno_instance *instance, const uint8_t *message, uint32_t size) {
+    if (message != NULL) {
+        instance->deliver.message_received(instance, message, size);
+    }
+}
+
 void sp_frame_received(vuno_instance *instance, const uint8_t *frame, uint32_t length) {
     if (frame == NULL || length == 0 || length > SP_MAX_FRAME_SIZE) {
         LOG_ERROR(instance, "Invalid Parameter");

@@ -12,7 +12,6 @@
 
 #include "bmc_me_over_mctp.h"
 #include "service_protocol.h"
-#include "ssi.h"
 #include "utils.h"
 
 #include <assert.h>
@@ -203,6 +202,13 @@ void sp_queue_status_frame(vuno_instance *instance, uint32_t status) {
 
 void sp_queue_success_status(vuno_instance *instance, uint8_t **message, uint32_t size) {
     queue_status_message(instance, SP_STATUS_SUCCESS, message, size);
+}
+
+void sp_fail_current_message(vuno_instance *instance, uint32_t result) {
+    struct sp_message *message = instance->sp_ctx->current;
+    if (message != NULL) {
+        fail_message(message, result);
+    }
 }
 
 /* ---- the host's verdict on a Data message ---- */
@@ -436,8 +442,8 @@ static void handle_message_completion(vuno_instance *instance, struct sp_message
 
     if (message->type == SP_MESSAGE_TYPE_DATA) {
         message->callback(instance, message->result, message->context);
-    } else if (message->result == SP_STATUS_SUCCESS && message->payload != NULL) {
-        ssi_response_received(instance, message->payload, message->received_size);
+    } else if (message->result == SP_STATUS_SUCCESS) {
+        sp_hand_over_received(instance, message->payload, message->received_size);
     }
     sp_free_message(&message);
 }

@@ -47,6 +47,9 @@ int vuno_initialize(vuno_instance **instance, void *user_context,
     }
     created->user_context = user_context;
     created->callbacks = *callbacks;
+    created->deliver.frame_received = sp_frame_received;
+    created->deliver.message_received = ssi_response_received;
+    created->deliver.host_lost = ssi_terminate_requests;
 
     for (size_t i = 0; i < LAYER_COUNT; ++i) {
         const int status = layer_initializers[i](created);

@@ -12,9 +12,14 @@ namespace vuno::testing {
 namespace {
 
 std::vector<uint32_t> completions;
+std::vector<Bytes> frames; // delivered up to the Service Protocol
 
 void onComplete(vuno_instance *, uint32_t status) {
     completions.push_back(status);
+}
+
+void onFrame(vuno_instance *, const uint8_t *frame, uint32_t length) {
+    frames.emplace_back(frame, frame + length);
 }
 
 Bytes transferRequest(const Bytes &frame) {
@@ -28,7 +33,8 @@ class BmcMe : public ::testing::Test {
   protected:
     void SetUp() override {
         completions.clear();
-        platform.createInstance();
+        frames.clear();
+        platform.createInstance()->deliver.frame_received = onFrame;
         platform.clearLogs();
     }
 
@@ -150,8 +156,6 @@ TEST_F(BmcMe, ResponsesThatCannotEndTheCommandLeaveItToTheTimeout) {
 }
 
 TEST_F(BmcMe, RequestsFromTheMeAreAnsweredAndTheirFrameGoesUp) {
-    // Reception reports the length of a control frame that is not a 5-byte
-    // heartbeat, which shows exactly what was passed up.
     Bytes badLengthField = transferRequest({0x00});
     badLengthField[4] = 0x02;
     Bytes wrongCommand = transferRequest({0x00});
@@ -160,29 +164,31 @@ TEST_F(BmcMe, RequestsFromTheMeAreAnsweredAndTheirFrameGoesUp) {
         Bytes request;
         uint8_t reply;
         std::string log;
-    } cases[] = {
+    } refused[] = {
         {{0x01, 0, 0, 0, 0}, 10, "Invalid MCTP Request data length: 5."},
-        {transferRequest(Bytes(1014, 0)), 5, "Received heartbeat with invalid size 1014."},
         {transferRequest(Bytes(1015, 0)), 10, "Invalid MCTP Request data length: 1020."},
         {badLengthField, 10, "MCTP Request data length: 6."},
         {wrongCommand, 9, "Not expected BMC-ME command: 2."},
     };
-    for (const auto &c : cases) {
+    for (const auto &c : refused) {
         SCOPED_TRACE(c.log);
-        platform.clearLogs();
         platform.sent.clear();
         deliverFromMe(platform.instance, c.request, 0x05);
         ASSERT_EQ(platform.sent.size(), 1u);
         EXPECT_FALSE(platform.sent[0].request);
         EXPECT_EQ(platform.sent[0].tag, 0x05);
         EXPECT_EQ(platform.sent[0].data, (Bytes{0x01, c.reply}));
-        EXPECT_TRUE(platform.logged(c.log));
+        EXPECT_TRUE(platform.loggedError(c.log));
     }
+    EXPECT_TRUE(frames.empty());
+    platform.sent.clear();
+    deliverFromMe(platform.instance, transferRequest(patterned(1014)), 0x06);
+    EXPECT_EQ(platform.sent.at(0).data, (Bytes{0x01, 0x05}));
     // The ME has delivered the frame whether or not the reply goes out.
     platform.mctpSendResult = -1;
     deliverFromMe(platform.instance, transferRequest({0x00, 0x01}));
     EXPECT_TRUE(platform.loggedError("Error during sending MCTP Response to ME."));
-    EXPECT_TRUE(platform.loggedError("Received heartbeat with invalid size 2."));
+    EXPECT_EQ(frames, (std::vector<Bytes>{patterned(1014), {0x00, 0x01}}));
 }
 
 } // namespace
