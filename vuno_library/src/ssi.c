@@ -14,6 +14,7 @@
 
 #include "ssi.h"
 
+#include "commands.h"
 #include "frames.h"
 #include "service_protocol.h"
 
@@ -76,7 +77,7 @@ static int smallest_free_command_id(const struct ssi_context *ssi) {
 static void remove_locked(vuno_instance *instance, struct list_node *node) {
     struct ssi_context *ssi = instance->ssi_ctx;
     struct ssi_request *request = node->item;
-    if (request->command_code == SSI_CMD_GET_EVENTS) {
+    if (request->command_code == CMD_get_events) {
         if (ssi->get_events_count == 0) {
             LOG_ERROR(instance, "Unexpected number of get_events calls");
         } else {
@@ -157,7 +158,7 @@ static int reserve_request(vuno_instance *instance, struct ssi_request *request)
         LOG_DEBUG(instance, "Lack of free command identifier.");
         return VUNO_STATUS_BUSY;
     }
-    const int get_events = request->command_code == SSI_CMD_GET_EVENTS;
+    const int get_events = request->command_code == CMD_get_events;
     if (get_events && ssi->get_events_count >= SSI_GET_EVENTS_LIMIT) {
         UNLOCK(instance, instance->ssi_ctx->lock);
         LOG_ERROR(instance, "Exceeded get_events call limit");
@@ -317,7 +318,7 @@ void ssi_check_timeouts(vuno_instance *instance) {
     for (struct list_node *node = instance->ssi_ctx->requests.head; node != NULL;
          node = node->next) {
         struct ssi_request *request = outstanding(node);
-        if (request == NULL || request->command_code == SSI_CMD_GET_EVENTS) {
+        if (request == NULL || request->command_code == CMD_get_events) {
             continue;
         }
         if (!request->sent) {
