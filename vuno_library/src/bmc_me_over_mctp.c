@@ -8,7 +8,6 @@
 
 #include "bmc_me_over_mctp.h"
 
-#include "service_protocol.h"
 #include "utils.h"
 
 #include <string.h>
@@ -124,27 +123,15 @@ int bmc_me_deinitialize(vuno_instance *instance) {
     return VUNO_STATUS_SUCCESS;
 }
 
-static int take_lock(vuno_instance *instance) {
-    if (instance->callbacks.lock(instance->me_ctx->lock) == 0) {
-        LOG_ERROR(instance, "Cannot lock");
-        return 0;
-    }
-    return 1;
-}
-
-static void release_lock(vuno_instance *instance) {
-    instance->callbacks.unlock(instance->me_ctx->lock);
-}
-
 /* Makes the layer busy with this command, unless another one is
  * outstanding. */
 static int begin_command(vuno_instance *instance, uint32_t command, bmc_me_callback callback) {
     struct bmc_me_context *ctx = instance->me_ctx;
-    if (!take_lock(instance)) {
+    if (!LOCK(instance, instance->me_ctx->lock, LOCK_OR_GIVE_UP)) {
         return VUNO_STATUS_LOCK_ERROR;
     }
     if (ctx->busy) {
-        release_lock(instance);
+        UNLOCK(instance, instance->me_ctx->lock);
         LOG_ERROR(instance, "BMC-ME layer is busy.");
         return VUNO_STATUS_BUSY;
     }
@@ -152,7 +139,7 @@ static int begin_command(vuno_instance *instance, uint32_t command, bmc_me_callb
     ctx->ticks = 0;
     ctx->command = command;
     ctx->busy = 1;
-    release_lock(instance);
+    UNLOCK(instance, instance->me_ctx->lock);
     return VUNO_STATUS_SUCCESS;
 }
 
@@ -254,25 +241,25 @@ static void handle_response(vuno_instance *instance, int mctp_status, const uint
         LOG_ERROR(instance, "Invalid Message data parameter");
         return;
     }
-    if (!take_lock(instance)) {
+    if (!LOCK(instance, instance->me_ctx->lock, LOCK_OR_GIVE_UP)) {
         return;
     }
     if (data[0] != ctx->command) {
         LOG_ERROR(instance, "Invalid BMC-ME Command command in response message: %d, expected: %d",
                   data[0], ctx->command);
-        release_lock(instance);
+        UNLOCK(instance, instance->me_ctx->lock);
         return;
     }
     if (!ctx->busy) {
         LOG_ERROR(instance, "MCTP response is not expected - communication is not in progress.");
-        release_lock(instance);
+        UNLOCK(instance, instance->me_ctx->lock);
         return;
     }
     ctx->busy = 0;
     const bmc_me_callback callback = ctx->callback;
     ctx->callback = NULL;
     const uint32_t command = ctx->command;
-    release_lock(instance);
+    UNLOCK(instance, instance->me_ctx->lock);
 
     LOG_DEBUG(instance, "BMC-ME response for command %d with status %d.", command, data[1]);
     callback(instance, map_response_status(instance, command, data[1]));
@@ -321,8 +308,8 @@ static void handle_request(vuno_instance *instance, uint8_t tag, int mctp_status
     /* The ME has delivered the frame either way, so a failed reply does
      * not hold it back. */
     send_reply(instance, tag, status);
-    sp_frame_received(instance, data + BMC_ME_TRANSFER_HEADER_SIZE,
-                      length - BMC_ME_TRANSFER_HEADER_SIZE);
+    instance->deliver.frame_received(instance, data + BMC_ME_TRANSFER_HEADER_SIZE,
+                                     length - BMC_ME_TRANSFER_HEADER_SIZE);
 }
 
 void bmc_me_mctp_message_received(vuno_instance *instance, bool request, uint8_t tag,
@@ -339,22 +326,22 @@ void bmc_me_mctp_message_received(vuno_instance *instance, bool request, uint8_t
 
 void bmc_me_check_timeout(vuno_instance *instance) {
     struct bmc_me_context *ctx = instance->me_ctx;
-    if (!take_lock(instance)) {
+    if (!LOCK(instance, instance->me_ctx->lock, LOCK_OR_GIVE_UP)) {
         return;
     }
     if (!ctx->busy) {
-        release_lock(instance);
+        UNLOCK(instance, instance->me_ctx->lock);
         return;
     }
     ctx->ticks++;
     if (ctx->ticks < BMC_ME_RESPONSE_TIMEOUT_TICKS) {
-        release_lock(instance);
+        UNLOCK(instance, instance->me_ctx->lock);
         return;
     }
     LOG_ERROR(instance, "Waiting for MCTP response timeout occurred.");
     ctx->busy = 0;
     const bmc_me_callback callback = ctx->callback;
     ctx->callback = NULL;
-    release_lock(instance);
+    UNLOCK(instance, instance->me_ctx->lock);
     callback(instance, VUNO_STATUS_TIMEOUT);
 }

@@ -8,6 +8,7 @@
  */
 #define LOG_SOURCE "ssi"
 
+#include "commands.h"
 #include "library.h"
 #include "payload_reader.h"
 #include "ssi.h"
@@ -306,38 +307,45 @@ static void decode_event(struct payload_reader *wire, void *destination) {
 #define IDENTIFIER_LIST_SHAPE                                                                      \
     LIST_SHAPE(vuno_identifier_list_record, Ids, VUNO_IDENTIFIER_SIZE, decode_identifier)
 
-/* Indexed by command code; codes without an entry have no response data. */
-static const struct record_shape record_shapes[] = {
-    [0] = IDENTIFIER_LIST_SHAPE,
-    [1] = IDENTIFIER_LIST_SHAPE,
-    [2] = IDENTIFIER_LIST_SHAPE,
-    [3] = IDENTIFIER_LIST_SHAPE,
-    [4] = LIST_SHAPE(vuno_drive_information_list, Drives, DRIVE_WIRE_SIZE, decode_drive),
-    [5] = LIST_SHAPE(vuno_volume_information_list, Volumes, VOLUME_WIRE_SIZE, decode_volume),
-    [6] = LIST_SHAPE(vuno_migration_capability_list, Capabilities, MIGRATION_WIRE_SIZE,
-                     decode_migration_capability),
-    [7] = LIST_SHAPE(vuno_array_information_list, Arrays, ARRAY_WIRE_SIZE, decode_array),
-    [8] = LIST_SHAPE(vuno_controller_information_list, Controllers, CONTROLLER_WIRE_SIZE,
-                     decode_controller),
-    [9] = LIST_SHAPE(vuno_raid_capability_list, Capabilities, RAID_CAPABILITY_WIRE_SIZE,
-                     decode_raid_capability),
-    [10] = FIXED_SHAPE(vuno_executor_information, EXECUTOR_WIRE_SIZE, decode_executor),
-    [11] = LIST_WITH_FIELDS_SHAPE(vuno_firmware_slot_list, FIRMWARE_SLOT_LIST_HEADER_SIZE,
-                                  decode_firmware_slot_fields, Slots, FIRMWARE_SLOT_WIRE_SIZE,
-                                  decode_firmware_slot),
-    [22] = FIXED_SHAPE(vuno_volume_identifier, VUNO_IDENTIFIER_SIZE, decode_volume_identifier),
-    [38] = FIXED_SHAPE(vuno_subscription, SUBSCRIPTION_WIRE_SIZE, decode_subscription),
-    [40] = LIST_SHAPE(vuno_event_list, Events, EVENT_WIRE_SIZE, decode_event),
-};
-#define RECORD_SHAPE_COUNT (sizeof record_shapes / sizeof record_shapes[0])
+static const struct record_shape response_NONE = {0};
+static const struct record_shape response_IDENTIFIERS = IDENTIFIER_LIST_SHAPE;
+static const struct record_shape response_DRIVES =
+    LIST_SHAPE(vuno_drive_information_list, Drives, DRIVE_WIRE_SIZE, decode_drive);
+static const struct record_shape response_VOLUMES =
+    LIST_SHAPE(vuno_volume_information_list, Volumes, VOLUME_WIRE_SIZE, decode_volume);
+static const struct record_shape response_MIGRATION_CAPABILITIES = LIST_SHAPE(
+    vuno_migration_capability_list, Capabilities, MIGRATION_WIRE_SIZE, decode_migration_capability);
+static const struct record_shape response_ARRAYS =
+    LIST_SHAPE(vuno_array_information_list, Arrays, ARRAY_WIRE_SIZE, decode_array);
+static const struct record_shape response_CONTROLLERS = LIST_SHAPE(
+    vuno_controller_information_list, Controllers, CONTROLLER_WIRE_SIZE, decode_controller);
+static const struct record_shape response_RAID_CAPABILITIES = LIST_SHAPE(
+    vuno_raid_capability_list, Capabilities, RAID_CAPABILITY_WIRE_SIZE, decode_raid_capability);
+static const struct record_shape response_EXECUTOR =
+    FIXED_SHAPE(vuno_executor_information, EXECUTOR_WIRE_SIZE, decode_executor);
+static const struct record_shape response_FIRMWARE_SLOTS = LIST_WITH_FIELDS_SHAPE(
+    vuno_firmware_slot_list, FIRMWARE_SLOT_LIST_HEADER_SIZE, decode_firmware_slot_fields, Slots,
+    FIRMWARE_SLOT_WIRE_SIZE, decode_firmware_slot);
+static const struct record_shape response_VOLUME_IDENTIFIER =
+    FIXED_SHAPE(vuno_volume_identifier, VUNO_IDENTIFIER_SIZE, decode_volume_identifier);
+static const struct record_shape response_SUBSCRIPTION =
+    FIXED_SHAPE(vuno_subscription, SUBSCRIPTION_WIRE_SIZE, decode_subscription);
+static const struct record_shape response_EVENTS =
+    LIST_SHAPE(vuno_event_list, Events, EVENT_WIRE_SIZE, decode_event);
+
+#define RECORD_OF(code, name, record, request, response) [code] = &response_##response,
+#define RECORD_OF_BARE(code, name, request, response) [code] = &response_##response,
+
+static const struct record_shape *const record_of_command[COMMAND_COUNT] = {
+    VUNO_COMMANDS(RECORD_OF, RECORD_OF_BARE)};
 
 _Static_assert(sizeof(vuno_firmware_slot) == FIRMWARE_SLOT_WIRE_SIZE, "slots lie packed");
 
 static const struct record_shape *shape_of(uint8_t command_code) {
-    if (command_code >= RECORD_SHAPE_COUNT) {
+    if (command_code >= COMMAND_COUNT) {
         return NULL;
     }
-    const struct record_shape *shape = &record_shapes[command_code];
+    const struct record_shape *shape = record_of_command[command_code];
     return shape->decode_fields == NULL && shape->decode_element == NULL ? NULL : shape;
 }
 

@@ -104,9 +104,6 @@ struct sp_context {
 /* Context and lock (link paths, sp_link.c). */
 int sp_initialize(vuno_instance *instance);
 int sp_deinitialize(vuno_instance *instance);
-/* Takes the context lock; a lock that cannot be taken stops the process. */
-void sp_lock(vuno_instance *instance);
-void sp_unlock(vuno_instance *instance);
 
 /* Link and heartbeats (sp_link.c). vuno_connect_to_host() and
  * vuno_disconnect_from_host() are declared in vuno.h. */
@@ -129,6 +126,8 @@ void sp_queue_status_frame(vuno_instance *instance, uint32_t status);
  * sent. The message is freed if no Status message can be made. */
 void sp_queue_success_status(vuno_instance *instance, uint8_t **message, uint32_t size);
 void sp_status_frame_received(vuno_instance *instance, uint32_t status);
+/* Fails the message being transferred, if any; the lock is held. */
+void sp_fail_current_message(vuno_instance *instance, uint32_t result);
 void response_data_frame_received_cb(vuno_instance *instance, uint32_t status);
 void response_status_frame_received_cb(vuno_instance *instance, uint32_t status);
 /* Frees a message record with its frame buffer and, for a Status message,
@@ -138,6 +137,9 @@ void sp_free_message(struct sp_message **message);
 /* Reception (sp_receive.c): one frame from the host, as carried by a
  * Transfer Data request of the ME. */
 void sp_frame_received(vuno_instance *instance, const uint8_t *frame, uint32_t length);
+/* Delivers a message received whole (from sp_queue_success_status) once
+ * its Status Frame has been sent; NULL delivers nothing. */
+void sp_hand_over_received(vuno_instance *instance, const uint8_t *message, uint32_t size);
 
 #ifdef __cplusplus
 }

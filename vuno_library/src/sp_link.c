@@ -7,10 +7,7 @@
 
 #include "bmc_me_over_mctp.h"
 #include "service_protocol.h"
-#include "ssi.h"
 #include "utils.h"
-
-#include <assert.h>
 
 int sp_initialize(vuno_instance *instance) {
     LOG_DEBUG(instance, "Service Protocol Initialize");
@@ -51,26 +48,6 @@ int sp_deinitialize(vuno_instance *instance) {
     return VUNO_STATUS_SUCCESS;
 }
 
-void sp_lock(vuno_instance *instance) {
-    if (instance->callbacks.lock(instance->sp_ctx->lock) == 0) {
-        LOG_ERROR(instance, "Cannot lock");
-        assert(0 && "Cannot lock");
-    }
-}
-
-void sp_unlock(vuno_instance *instance) {
-    instance->callbacks.unlock(instance->sp_ctx->lock);
-}
-
-/* The link paths drop the event when the lock cannot be taken. */
-static int link_lock(vuno_instance *instance) {
-    if (instance->callbacks.lock(instance->sp_ctx->lock) == 0) {
-        LOG_ERROR(instance, "Cannot lock");
-        return 0;
-    }
-    return 1;
-}
-
 static void notify(vuno_link_callback callback, uint32_t status, void *context) {
     if (callback != NULL) {
         callback(status, context);
@@ -84,7 +61,7 @@ int vuno_connect_to_host(vuno_instance *instance, uint32_t vmd_location,
         return VUNO_STATUS_INVALID_PARAMETER;
     }
     LOG_DEBUG(instance, "VUNO Connect to Host");
-    if (!link_lock(instance)) {
+    if (!LOCK(instance, instance->sp_ctx->lock, LOCK_OR_GIVE_UP)) {
         return VUNO_STATUS_LOCK_ERROR;
     }
     struct sp_context *ctx = instance->sp_ctx;
@@ -92,7 +69,7 @@ int vuno_connect_to_host(vuno_instance *instance, uint32_t vmd_location,
     ctx->connected_ctx = connected_ctx;
     ctx->lost_cb = lost_cb;
     ctx->lost_ctx = lost_ctx;
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
     return bmc_me_connect_vmd(instance, vmd_location, host_connect_result);
 }
 
@@ -102,19 +79,19 @@ int vuno_disconnect_from_host(vuno_instance *instance, int force, vuno_link_call
         return VUNO_STATUS_INVALID_PARAMETER;
     }
     LOG_DEBUG(instance, "VUNO Disconnect from Host");
-    if (!link_lock(instance)) {
+    if (!LOCK(instance, instance->sp_ctx->lock, LOCK_OR_GIVE_UP)) {
         return VUNO_STATUS_LOCK_ERROR;
     }
     instance->sp_ctx->disconnect_cb = callback;
     instance->sp_ctx->disconnect_ctx = context;
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
     return bmc_me_disconnect_vmd(instance, force, host_disconnect_result);
 }
 
 void host_connect_result(vuno_instance *instance, uint32_t status) {
     struct sp_context *ctx = instance->sp_ctx;
     LOG_DEBUG(instance, "VUNO Connect to Host - callback");
-    if (!link_lock(instance)) {
+    if (!LOCK(instance, instance->sp_ctx->lock, LOCK_OR_GIVE_UP)) {
         return;
     }
     if (status == VUNO_STATUS_SUCCESS || status == VUNO_STATUS_HOST_ALREADY_CONNECTED) {
@@ -128,18 +105,18 @@ void host_connect_result(vuno_instance *instance, uint32_t status) {
         notify(ctx->connected_cb, status, ctx->connected_ctx);
         ctx->connected_ctx = NULL;
     }
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
 }
 
 void host_disconnect_result(vuno_instance *instance, uint32_t status) {
     struct sp_context *ctx = instance->sp_ctx;
     LOG_DEBUG(instance, "VUNO Disconnect from Host - callback");
-    if (!link_lock(instance)) {
+    if (!LOCK(instance, instance->sp_ctx->lock, LOCK_OR_GIVE_UP)) {
         return;
     }
     ctx->link_state = SP_LINK_DISCONNECTED;
     notify(ctx->disconnect_cb, status, ctx->disconnect_ctx);
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
 }
 
 void heartbeat_disconnect_result(vuno_instance *instance, uint32_t status) {
@@ -149,7 +126,7 @@ void heartbeat_disconnect_result(vuno_instance *instance, uint32_t status) {
         LOG_ERROR(instance, "Cannot disconnect from ME.");
         return;
     }
-    if (!link_lock(instance)) {
+    if (!LOCK(instance, instance->sp_ctx->lock, LOCK_OR_GIVE_UP)) {
         return;
     }
     if (ctx->link_state == SP_LINK_WAITING_FOR_HEARTBEAT) {
@@ -161,8 +138,8 @@ void heartbeat_disconnect_result(vuno_instance *instance, uint32_t status) {
     ctx->connected_cb = NULL;
     ctx->connected_ctx = NULL;
     ctx->heartbeat_ticks = 0;
-    sp_unlock(instance);
-    ssi_terminate_requests(instance, VUNO_STATUS_HOST_NOT_CONNECTED);
+    UNLOCK(instance, instance->sp_ctx->lock);
+    instance->deliver.host_lost(instance, VUNO_STATUS_HOST_NOT_CONNECTED);
 }
 
 /* Returns whether the host application restarted. Called with the lock
@@ -176,10 +153,7 @@ static int accept_heartbeat(vuno_instance *instance, uint32_t heartbeat_id) {
         LOG_ERROR(instance, "Received Heartbeat with lower ID");
         /* A restarted host application has forgotten whatever was on its
          * way to it. */
-        if (ctx->current != NULL) {
-            ctx->current->state = SP_MESSAGE_STATE_FAILED;
-            ctx->current->result = VUNO_STATUS_TIMEOUT;
-        }
+        sp_fail_current_message(instance, VUNO_STATUS_TIMEOUT);
     }
     ctx->last_heartbeat_id = heartbeat_id;
     ctx->heartbeat_ticks = 0;
@@ -188,7 +162,7 @@ static int accept_heartbeat(vuno_instance *instance, uint32_t heartbeat_id) {
 
 void sp_heartbeat_received(vuno_instance *instance, uint32_t heartbeat_id) {
     struct sp_context *ctx = instance->sp_ctx;
-    if (!link_lock(instance)) {
+    if (!LOCK(instance, instance->sp_ctx->lock, LOCK_OR_GIVE_UP)) {
         return;
     }
     int restarted = 0;
@@ -208,19 +182,19 @@ void sp_heartbeat_received(vuno_instance *instance, uint32_t heartbeat_id) {
         LOG_ERROR(instance, "Heartbeat received but connection with host is not established");
         break;
     }
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
     if (restarted) {
-        ssi_terminate_requests(instance, VUNO_STATUS_HOST_RESET);
+        instance->deliver.host_lost(instance, VUNO_STATUS_HOST_RESET);
     }
 }
 
 void sp_check_heartbeat_timeout(vuno_instance *instance) {
     struct sp_context *ctx = instance->sp_ctx;
-    if (!link_lock(instance)) {
+    if (!LOCK(instance, instance->sp_ctx->lock, LOCK_OR_GIVE_UP)) {
         return;
     }
     const int disconnected = ctx->link_state == SP_LINK_DISCONNECTED;
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
     if (disconnected) {
         return;
     }

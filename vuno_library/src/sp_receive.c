@@ -76,13 +76,11 @@ static uint32_t check_first_frame(vuno_instance *instance, uint32_t length,
               header->total, header->service_id);
     if (header->service_id != SP_SERVICE_ID_SSI) {
         LOG_ERROR(instance, "Received Data Frame 0 with Service ID %d.", header->service_id);
-        LOG_ERROR(instance, "Invalid Message Header");
         return SP_STATUS_INVALID_SERVICE_ID;
     }
     if (header->total == 0 || header->total > SP_MAX_MESSAGE_SIZE) {
         LOG_ERROR(instance, "Received Data Frame 0 with Total number of bytes equal %d.",
                   header->total);
-        LOG_ERROR(instance, "Invalid Message Header");
         return SP_STATUS_INVALID_TOTAL_BYTES;
     }
     if (length - SP_FIRST_HEADER_SIZE > header->total) {
@@ -115,6 +113,11 @@ static void handle_first_frame(vuno_instance *instance, const uint8_t *frame, ui
     const uint32_t refusal = check_first_frame(instance, length, &header);
     if (refusal != SP_STATUS_SUCCESS) {
         sp_queue_status_frame(instance, refusal);
+        /* A header the host should never have sent is named after its
+         * Status Frame is on its way. */
+        if (refusal == SP_STATUS_INVALID_SERVICE_ID || refusal == SP_STATUS_INVALID_TOTAL_BYTES) {
+            LOG_ERROR(instance, "Invalid Message Header");
+        }
         return;
     }
     ctx->rx_service_id = header.service_id;
@@ -200,6 +203,12 @@ static void handle_data_frame(vuno_instance *instance, const uint8_t *frame, uin
         handle_first_frame(instance, frame, length);
     } else {
         handle_next_frame(instance, frame, length);
+    }
+}
+
+void sp_hand_over_received(vuno_instance *instance, const uint8_t *message, uint32_t size) {
+    if (message != NULL) {
+        instance->deliver.message_received(instance, message, size);
     }
 }
 

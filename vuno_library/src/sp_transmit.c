@@ -12,7 +12,6 @@
 
 #include "bmc_me_over_mctp.h"
 #include "service_protocol.h"
-#include "ssi.h"
 #include "utils.h"
 
 #include <assert.h>
@@ -160,15 +159,15 @@ int sp_send_message(vuno_instance *instance, uint32_t service_id, const uint8_t 
     prepare_first_frame(instance, message);
 
     struct sp_context *sp = instance->sp_ctx;
-    sp_lock(instance);
+    LOCK(instance, instance->sp_ctx->lock, LOCK_OR_STOP);
     if (sp->link_state != SP_LINK_CONNECTED) {
         LOG_ERROR(instance, "Host not connected, state %d", sp->link_state);
-        sp_unlock(instance);
+        UNLOCK(instance, instance->sp_ctx->lock);
         sp_free_message(&message);
         return VUNO_STATUS_HOST_NOT_CONNECTED;
     }
     queue_append(sp, message);
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
     return VUNO_STATUS_COMMAND_PENDING;
 }
 
@@ -191,9 +190,9 @@ static void queue_status_message(vuno_instance *instance, uint32_t status, uint8
     *payload = NULL;
     LOG_DEBUG(instance, "Queuing status frame");
 
-    sp_lock(instance);
+    LOCK(instance, instance->sp_ctx->lock, LOCK_OR_STOP);
     queue_push_head(instance->sp_ctx, message);
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
 }
 
 void sp_queue_status_frame(vuno_instance *instance, uint32_t status) {
@@ -205,11 +204,18 @@ void sp_queue_success_status(vuno_instance *instance, uint8_t **message, uint32_
     queue_status_message(instance, SP_STATUS_SUCCESS, message, size);
 }
 
+void sp_fail_current_message(vuno_instance *instance, uint32_t result) {
+    struct sp_message *message = instance->sp_ctx->current;
+    if (message != NULL) {
+        fail_message(message, result);
+    }
+}
+
 /* ---- the host's verdict on a Data message ---- */
 
 void sp_status_frame_received(vuno_instance *instance, uint32_t status) {
     struct sp_context *sp = instance->sp_ctx;
-    sp_lock(instance);
+    LOCK(instance, instance->sp_ctx->lock, LOCK_OR_STOP);
     struct sp_message *message = sp->current;
     if (message == NULL || message->type != SP_MESSAGE_TYPE_DATA) {
         struct sp_message **link = queue_find_data(sp, false);
@@ -217,7 +223,7 @@ void sp_status_frame_received(vuno_instance *instance, uint32_t status) {
     }
     if (message == NULL) {
         LOG_ERROR(instance, "Received status frame for a non-existing message");
-        sp_unlock(instance);
+        UNLOCK(instance, instance->sp_ctx->lock);
         return;
     }
 
@@ -238,7 +244,7 @@ void sp_status_frame_received(vuno_instance *instance, uint32_t status) {
         LOG_ERROR(instance, "Received Status Frame with status %d", status);
         fail_message(message, VUNO_STATUS_INTERNAL_ERROR);
     }
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
 }
 
 /* ---- BMC-ME completion of a transfer ---- */
@@ -277,15 +283,15 @@ static void data_frame_transferred(vuno_instance *instance, struct sp_message *m
 
 void response_data_frame_received_cb(vuno_instance *instance, uint32_t status) {
     struct sp_context *sp = instance->sp_ctx;
-    sp_lock(instance);
+    LOCK(instance, instance->sp_ctx->lock, LOCK_OR_STOP);
     if (sp->current == NULL) {
-        sp_unlock(instance);
+        UNLOCK(instance, instance->sp_ctx->lock);
         LOG_ERROR(instance, "Invalid Parameter");
         return;
     }
     struct sp_message *message = transfer_owner(sp, SP_MESSAGE_TYPE_DATA);
     if (message == NULL) {
-        sp_unlock(instance);
+        UNLOCK(instance, instance->sp_ctx->lock);
         return;
     }
 
@@ -302,7 +308,7 @@ void response_data_frame_received_cb(vuno_instance *instance, uint32_t status) {
                   status);
         fail_message(message, status);
     }
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
 }
 
 void response_status_frame_received_cb(vuno_instance *instance, uint32_t status) {
@@ -313,21 +319,21 @@ void response_status_frame_received_cb(vuno_instance *instance, uint32_t status)
     }
 
     struct sp_context *sp = instance->sp_ctx;
-    sp_lock(instance);
+    LOCK(instance, instance->sp_ctx->lock, LOCK_OR_STOP);
     if (sp->current == NULL) {
         LOG_ERROR(instance, "Received response while nothing was sent");
-        sp_unlock(instance);
+        UNLOCK(instance, instance->sp_ctx->lock);
         return;
     }
     struct sp_message *message = transfer_owner(sp, SP_MESSAGE_TYPE_STATUS);
     if (message == NULL) {
-        sp_unlock(instance);
+        UNLOCK(instance, instance->sp_ctx->lock);
         return;
     }
     /* The host has the verdict or will time out on its own; either way the
      * received message is decided now. */
     message->state = SP_MESSAGE_STATE_COMPLETED;
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
 }
 
 /* ---- time-outs ---- */
@@ -337,8 +343,7 @@ void sp_check_status_timeout(vuno_instance *instance) {
         return;
     }
     struct sp_context *sp = instance->sp_ctx;
-    if (instance->callbacks.lock(sp->lock) == 0) {
-        LOG_ERROR(instance, "Cannot lock");
+    if (!LOCK(instance, sp->lock, LOCK_OR_GIVE_UP)) {
         return;
     }
     struct sp_message *message = sp->current;
@@ -347,7 +352,7 @@ void sp_check_status_timeout(vuno_instance *instance) {
         LOG_ERROR(instance, "Waiting for status timeout occurred.");
         fail_message(message, VUNO_STATUS_TIMEOUT);
     }
-    instance->callbacks.unlock(sp->lock);
+    UNLOCK(instance, sp->lock);
 }
 
 /* ---- processing ---- */
@@ -357,14 +362,14 @@ void sp_check_status_timeout(vuno_instance *instance) {
 static void abort_all_messages(vuno_instance *instance) {
     struct sp_context *sp = instance->sp_ctx;
     for (;;) {
-        sp_lock(instance);
+        LOCK(instance, instance->sp_ctx->lock, LOCK_OR_STOP);
         struct sp_message *message = sp->current;
         if (message != NULL) {
             sp->current = NULL;
         } else {
             message = queue_pop_head(sp);
         }
-        sp_unlock(instance);
+        UNLOCK(instance, instance->sp_ctx->lock);
         if (message == NULL) {
             return;
         }
@@ -406,7 +411,7 @@ static void choose_current(struct sp_context *sp) {
 /* Called with the lock held; releases it. */
 static void handle_message_transfer(vuno_instance *instance, struct sp_message *message) {
     message->state = SP_MESSAGE_STATE_IN_TRANSFER;
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
 
     int result;
     if (message->type == SP_MESSAGE_TYPE_DATA) {
@@ -425,20 +430,20 @@ static void handle_message_transfer(vuno_instance *instance, struct sp_message *
         return;
     }
     LOG_ERROR(instance, "Error %d during transfer", result);
-    sp_lock(instance);
+    LOCK(instance, instance->sp_ctx->lock, LOCK_OR_STOP);
     fail_message(message, VUNO_STATUS_TRANSFER_TO_HOST_FAILED);
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
 }
 
 /* Called with the lock held; releases it. */
 static void handle_message_completion(vuno_instance *instance, struct sp_message *message) {
     instance->sp_ctx->current = NULL;
-    sp_unlock(instance);
+    UNLOCK(instance, instance->sp_ctx->lock);
 
     if (message->type == SP_MESSAGE_TYPE_DATA) {
         message->callback(instance, message->result, message->context);
-    } else if (message->result == SP_STATUS_SUCCESS && message->payload != NULL) {
-        ssi_response_received(instance, message->payload, message->received_size);
+    } else if (message->result == SP_STATUS_SUCCESS) {
+        sp_hand_over_received(instance, message->payload, message->received_size);
     }
     sp_free_message(&message);
 }
@@ -448,16 +453,16 @@ void vuno_process_requests(vuno_instance *instance) {
         return;
     }
     struct sp_context *sp = instance->sp_ctx;
-    sp_lock(instance);
+    LOCK(instance, instance->sp_ctx->lock, LOCK_OR_STOP);
     if (sp->link_state != SP_LINK_CONNECTED) {
-        sp_unlock(instance);
+        UNLOCK(instance, instance->sp_ctx->lock);
         abort_all_messages(instance);
         return;
     }
     choose_current(sp);
     struct sp_message *message = sp->current;
     if (message == NULL) {
-        sp_unlock(instance);
+        UNLOCK(instance, instance->sp_ctx->lock);
         return;
     }
     switch (message->state) {
@@ -466,14 +471,14 @@ void vuno_process_requests(vuno_instance *instance) {
         return;
     case SP_MESSAGE_STATE_IN_TRANSFER:
     case SP_MESSAGE_STATE_WAITING_FOR_STATUS:
-        sp_unlock(instance);
+        UNLOCK(instance, instance->sp_ctx->lock);
         return;
     case SP_MESSAGE_STATE_COMPLETED:
     case SP_MESSAGE_STATE_FAILED:
         handle_message_completion(instance, message);
         return;
     default:
-        sp_unlock(instance);
+        UNLOCK(instance, instance->sp_ctx->lock);
         LOG_ERROR(instance, "Invalid message state: %d", message->state);
         assert(0 && "Invalid message state");
         return;

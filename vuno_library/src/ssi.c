@@ -14,6 +14,7 @@
 
 #include "ssi.h"
 
+#include "commands.h"
 #include "frames.h"
 #include "service_protocol.h"
 
@@ -28,18 +29,6 @@ static void destroy_request(void *item) {
     }
     sized_free(&request->message);
     sized_free(&request);
-}
-
-static int lock_table(vuno_instance *instance) {
-    if (instance->callbacks.lock(instance->ssi_ctx->lock) == 0) {
-        LOG_ERROR(instance, "Cannot lock");
-        return 0;
-    }
-    return 1;
-}
-
-static void unlock_table(vuno_instance *instance) {
-    instance->callbacks.unlock(instance->ssi_ctx->lock);
 }
 
 static struct list_node *find_node(const struct ssi_context *ssi,
@@ -88,7 +77,7 @@ static int smallest_free_command_id(const struct ssi_context *ssi) {
 static void remove_locked(vuno_instance *instance, struct list_node *node) {
     struct ssi_context *ssi = instance->ssi_ctx;
     struct ssi_request *request = node->item;
-    if (request->command_code == SSI_CMD_GET_EVENTS) {
+    if (request->command_code == CMD_get_events) {
         if (ssi->get_events_count == 0) {
             LOG_ERROR(instance, "Unexpected number of get_events calls");
         } else {
@@ -144,9 +133,9 @@ int ssi_deinitialize(vuno_instance *instance) {
     }
     /* Without a lock the initialisation failed before any request existed. */
     if (ssi->lock != NULL) {
-        if (lock_table(instance)) {
+        if (LOCK(instance, instance->ssi_ctx->lock, LOCK_OR_GIVE_UP)) {
             list_clear(&ssi->requests);
-            unlock_table(instance);
+            UNLOCK(instance, instance->ssi_ctx->lock);
         }
         instance->callbacks.lock_destroy(ssi->lock);
     }
@@ -159,32 +148,32 @@ int ssi_deinitialize(vuno_instance *instance) {
 /* Gives the request an identifier and a place in the table. */
 static int reserve_request(vuno_instance *instance, struct ssi_request *request) {
     struct ssi_context *ssi = instance->ssi_ctx;
-    if (!lock_table(instance)) {
+    if (!LOCK(instance, instance->ssi_ctx->lock, LOCK_OR_GIVE_UP)) {
         LOG_DEBUG(instance, "Lack of free command identifier.");
         return VUNO_STATUS_BUSY;
     }
     const int command_id = smallest_free_command_id(ssi);
     if (command_id < 0) {
-        unlock_table(instance);
+        UNLOCK(instance, instance->ssi_ctx->lock);
         LOG_DEBUG(instance, "Lack of free command identifier.");
         return VUNO_STATUS_BUSY;
     }
-    const int get_events = request->command_code == SSI_CMD_GET_EVENTS;
+    const int get_events = request->command_code == CMD_get_events;
     if (get_events && ssi->get_events_count >= SSI_GET_EVENTS_LIMIT) {
-        unlock_table(instance);
+        UNLOCK(instance, instance->ssi_ctx->lock);
         LOG_ERROR(instance, "Exceeded get_events call limit");
         return VUNO_STATUS_BUSY;
     }
     request->command_id = (uint8_t)command_id;
     if (list_push_front(&ssi->requests, request) != 0) {
-        unlock_table(instance);
+        UNLOCK(instance, instance->ssi_ctx->lock);
         LOG_ERROR(instance, "Out of memory");
         return VUNO_STATUS_NOT_ENOUGH_MEMORY;
     }
     if (get_events) {
         ssi->get_events_count++;
     }
-    unlock_table(instance);
+    UNLOCK(instance, instance->ssi_ctx->lock);
     return VUNO_STATUS_SUCCESS;
 }
 
@@ -252,7 +241,7 @@ int ssi_send_request(vuno_instance *instance, struct ssi_request *request) {
 
 void ssi_request_sent(vuno_instance *instance, uint32_t status, void *context) {
     struct ssi_context *ssi = instance->ssi_ctx;
-    if (!lock_table(instance)) {
+    if (!LOCK(instance, instance->ssi_ctx->lock, LOCK_OR_GIVE_UP)) {
         return;
     }
     struct list_node *node = find_node(ssi, context);
@@ -261,7 +250,7 @@ void ssi_request_sent(vuno_instance *instance, uint32_t status, void *context) {
             list_remove(&ssi->requests, node);
         }
         LOG_ERROR(instance, "Request %p was already terminated", context);
-        unlock_table(instance);
+        UNLOCK(instance, instance->ssi_ctx->lock);
         return;
     }
     struct ssi_request *request = node->item;
@@ -270,7 +259,7 @@ void ssi_request_sent(vuno_instance *instance, uint32_t status, void *context) {
     request->ticks = 0;
     const vuno_completion_callback callback = request->callback;
     void *const user_context = request->user_context;
-    unlock_table(instance);
+    UNLOCK(instance, instance->ssi_ctx->lock);
 
     if (status == VUNO_STATUS_SUCCESS) {
         LOG_DEBUG(instance, "SSI Request successfully sent.");
@@ -285,14 +274,14 @@ void ssi_remove_request(vuno_instance *instance, struct ssi_request *request) {
     if (instance == NULL || instance->ssi_ctx == NULL || request == NULL) {
         return;
     }
-    if (!lock_table(instance)) {
+    if (!LOCK(instance, instance->ssi_ctx->lock, LOCK_OR_GIVE_UP)) {
         return;
     }
     struct list_node *node = find_node(instance->ssi_ctx, request);
     if (node != NULL && outstanding(node) != NULL) {
         remove_locked(instance, node);
     }
-    unlock_table(instance);
+    UNLOCK(instance, instance->ssi_ctx->lock);
 }
 
 void ssi_terminate_requests(vuno_instance *instance, uint32_t status) {
@@ -300,7 +289,7 @@ void ssi_terminate_requests(vuno_instance *instance, uint32_t status) {
         return;
     }
     LOG_DEBUG(instance, "SSI Requests terminated.");
-    if (!lock_table(instance)) {
+    if (!LOCK(instance, instance->ssi_ctx->lock, LOCK_OR_GIVE_UP)) {
         return;
     }
     struct list_node *node = instance->ssi_ctx->requests.head;
@@ -311,7 +300,7 @@ void ssi_terminate_requests(vuno_instance *instance, uint32_t status) {
         }
         node = next;
     }
-    unlock_table(instance);
+    UNLOCK(instance, instance->ssi_ctx->lock);
 }
 
 /*
@@ -323,13 +312,13 @@ void ssi_check_timeouts(vuno_instance *instance) {
     if (instance == NULL || instance->ssi_ctx == NULL) {
         return;
     }
-    if (!lock_table(instance)) {
+    if (!LOCK(instance, instance->ssi_ctx->lock, LOCK_OR_GIVE_UP)) {
         return;
     }
     for (struct list_node *node = instance->ssi_ctx->requests.head; node != NULL;
          node = node->next) {
         struct ssi_request *request = outstanding(node);
-        if (request == NULL || request->command_code == SSI_CMD_GET_EVENTS) {
+        if (request == NULL || request->command_code == CMD_get_events) {
             continue;
         }
         if (!request->sent) {
@@ -342,16 +331,16 @@ void ssi_check_timeouts(vuno_instance *instance) {
             break;
         }
     }
-    unlock_table(instance);
+    UNLOCK(instance, instance->ssi_ctx->lock);
 }
 
 /* ---- responses ---- */
 
 static struct ssi_request *match_response(vuno_instance *instance, uint8_t command_id) {
     struct ssi_request *request = NULL;
-    if (lock_table(instance)) {
+    if (LOCK(instance, instance->ssi_ctx->lock, LOCK_OR_GIVE_UP)) {
         request = find_by_command_id(instance->ssi_ctx, command_id);
-        unlock_table(instance);
+        UNLOCK(instance, instance->ssi_ctx->lock);
     }
     if (request == NULL) {
         LOG_ERROR(instance, "Invalid SSI Response command identifier: %d.", command_id);

@@ -22,7 +22,6 @@ extern "C" {
 /* The command identifier is 5 bits wide. */
 #define SSI_MAX_OUTSTANDING 32u
 #define SSI_GET_EVENTS_LIMIT 30u
-#define SSI_CMD_GET_EVENTS 40u
 /* A sent request times out on the tick after this many. */
 #define SSI_TIMEOUT_TICKS 60u
 

@@ -6,6 +6,7 @@
 #include "ssi.h"
 #include "utils.h"
 
+#include <assert.h>
 #include <stddef.h>
 
 #define TIMER_PERIOD_S 1u
@@ -46,6 +47,9 @@ int vuno_initialize(vuno_instance **instance, void *user_context,
     }
     created->user_context = user_context;
     created->callbacks = *callbacks;
+    created->deliver.frame_received = sp_frame_received;
+    created->deliver.message_received = ssi_response_received;
+    created->deliver.host_lost = ssi_terminate_requests;
 
     for (size_t i = 0; i < LAYER_COUNT; ++i) {
         const int status = layer_initializers[i](created);
@@ -93,4 +97,14 @@ void vuno_timer_tick(vuno_instance *instance) {
     bmc_me_check_timeout(instance);
     sp_check_timeouts(instance);
     ssi_check_timeouts(instance);
+}
+
+bool library_lock(vuno_instance *instance, void *lock, enum lock_policy policy, const char *source,
+                  int line) {
+    if (instance->callbacks.lock(lock) != 0) {
+        return true;
+    }
+    instance->callbacks.log(VUNO_LOG_ERROR, source, line, "Cannot lock");
+    assert(policy != LOCK_OR_STOP && "Cannot lock");
+    return false;
 }

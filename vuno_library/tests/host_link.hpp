@@ -96,11 +96,11 @@ class HostLink {
     int lost = -1;
     uint32_t heartbeatId = 5;
 
-  private:
     static void onLink(uint32_t status, void *context) {
         *static_cast<int *>(context) = static_cast<int>(status);
     }
 
+  private:
     FakePlatform &platform_;
     size_t seen_ = 0;
 };

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <vector>
 
 namespace vuno::testing {
@@ -18,6 +19,14 @@ inline Bytes patterned(size_t size, uint8_t seed = 3) {
         data[i] = static_cast<uint8_t>(i * 7 + seed);
     }
     return data;
+}
+
+inline Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const auto &part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
 }
 
 // Data Frame [0] with the first `part` bytes of the payload.

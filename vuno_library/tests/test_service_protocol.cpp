@@ -1,0 +1,474 @@
+// The Service Protocol: link and heartbeats, transmission of the BMC's
+// messages and reception of the host's, driven through the ME as the host
+// application would.
+#include "fake_platform.hpp"
+#include "host_link.hpp"
+#include "host_messages.hpp"
+#include "service_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace vuno::testing {
+namespace {
+
+using Statuses = std::vector<uint32_t>;
+
+void record(vuno_instance *, uint32_t status, void *statuses) {
+    static_cast<Statuses *>(statuses)->push_back(status);
+}
+
+// What reception delivers up to the SSI engine.
+std::vector<Bytes> delivered;
+Statuses hostLost;
+
+void onMessage(vuno_instance *, const uint8_t *message, uint32_t length) {
+    delivered.emplace_back(message, message + length);
+}
+
+void onHostLost(vuno_instance *, uint32_t status) {
+    hostLost.push_back(status);
+}
+
+Bytes withTotal(Bytes frame, uint32_t total) {
+    put_le32(&frame[5], total);
+    return frame;
+}
+
+class ServiceProtocol : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        delivered.clear();
+        hostLost.clear();
+        platform.createInstance();
+        platform.instance->deliver.message_received = onMessage;
+        platform.instance->deliver.host_lost = onHostLost;
+        platform.clearLogs();
+    }
+
+    sp_context &context() { return *platform.instance->sp_ctx; }
+
+    int send(const Bytes &payload, Statuses &done) {
+        return sp_send_message(platform.instance, 1, payload.data(),
+                               static_cast<uint32_t>(payload.size()), record, &done);
+    }
+
+    void process() { vuno_process_requests(platform.instance); }
+
+    // Link down: the Status Frames a frame causes wait in the queue; read
+    // them (and a message received whole), then let processing drop them.
+    Statuses receive(const Bytes &frame) {
+        host.sendFrame(frame);
+        Statuses statuses;
+        for (const sp_message *m = context().queue_head; m != nullptr; m = m->next) {
+            statuses.push_back(m->frame[1]);
+            if (m->payload != nullptr) {
+                completed.assign(m->payload, m->payload + m->received_size);
+            }
+        }
+        process();
+        return statuses;
+    }
+
+    // Link up: the Status Frames that processing sends for a frame.
+    Statuses acknowledge(const Bytes &frame) {
+        host.sendFrame(frame);
+        Statuses statuses;
+        for (const auto &sent : host.pump()) {
+            statuses.push_back(sent.at(1));
+        }
+        return statuses;
+    }
+
+    size_t disconnectsSent() const {
+        size_t count = 0;
+        for (const auto &message : platform.sent) {
+            count += message.request && message.data == Bytes{0x03};
+        }
+        return count;
+    }
+
+    FakePlatform platform;
+    HostLink host{platform};
+    Statuses done;
+    Bytes completed; // the last message that left reception whole
+};
+
+// ---- link ----
+
+TEST_F(ServiceProtocol, ConnectResultDecidesTheLinkState) {
+    const struct {
+        uint8_t meStatus;
+        uint32_t state;
+        int connected;
+    } cases[] = {
+        {1, SP_LINK_DISCONNECTED, VUNO_STATUS_HOST_CONNECTION_FAILED},
+        {8, SP_LINK_DISCONNECTED, VUNO_STATUS_BUSY},
+        {4, SP_LINK_WAITING_FOR_HEARTBEAT, -1}, // already connected
+    };
+    for (const auto &c : cases) {
+        host.connected = -1;
+        ASSERT_EQ(vuno_connect_to_host(platform.instance, 0x00035B00, HostLink::onLink,
+                                       &host.connected, HostLink::onLink, &host.lost),
+                  VUNO_STATUS_COMMAND_PENDING);
+        respondFromMe(platform.instance, {0x02, c.meStatus});
+        EXPECT_EQ(context().link_state, c.state);
+        EXPECT_EQ(host.connected, c.connected);
+    }
+    host.heartbeat(1);
+    EXPECT_EQ(host.connected, 0);
+    EXPECT_EQ(context().link_state, SP_LINK_CONNECTED);
+}
+
+TEST_F(ServiceProtocol, NoFirstHeartbeatFailsTheConnectionOnTick41) {
+    ASSERT_EQ(vuno_connect_to_host(platform.instance, 0x00035B00, HostLink::onLink, &host.connected,
+                                   HostLink::onLink, &host.lost),
+              VUNO_STATUS_COMMAND_PENDING);
+    respondFromMe(platform.instance, {0x02, 0x00});
+    platform.tick(40);
+    EXPECT_EQ(disconnectsSent(), 0u);
+    platform.tick();
+    ASSERT_EQ(disconnectsSent(), 1u);
+    respondFromMe(platform.instance, {0x03, 0x03});
+    EXPECT_EQ(host.connected, static_cast<int>(VUNO_STATUS_HOST_CONNECTION_FAILED));
+    EXPECT_EQ(host.lost, -1);
+    platform.tick(50);
+    EXPECT_EQ(disconnectsSent(), 1u);
+}
+
+TEST_F(ServiceProtocol, SilentHostIsDisconnectedEveryTickUntilTheMeAgrees) {
+    host.connect();
+    platform.tick(40);
+    host.heartbeat(5); // equal IDs keep the link alive
+    platform.tick(41);
+    EXPECT_TRUE(platform.loggedError("Heartbeat timeout occured - disconnect with ME."));
+    respondFromMe(platform.instance, {0x03, 0x08}); // ME busy
+    EXPECT_TRUE(platform.loggedError("Cannot disconnect from ME."));
+    platform.tick();
+    EXPECT_EQ(disconnectsSent(), 2u);
+    EXPECT_EQ(host.lost, -1);
+    respondFromMe(platform.instance, {0x03, 0x02}); // not connected is as good
+    EXPECT_EQ(host.lost, static_cast<int>(VUNO_STATUS_HOST_NOT_CONNECTED));
+    EXPECT_EQ(hostLost, Statuses{VUNO_STATUS_HOST_NOT_CONNECTED});
+    host.heartbeat(6);
+    EXPECT_TRUE(
+        platform.loggedError("Heartbeat received but connection with host is not established"));
+    EXPECT_EQ(context().link_state, SP_LINK_DISCONNECTED);
+}
+
+TEST_F(ServiceProtocol, LowerHeartbeatIdFailsTheMessageInTransfer) {
+    host.connect();
+    ASSERT_EQ(send({0x41}, done), VUNO_STATUS_COMMAND_PENDING);
+    process();
+    host.heartbeat(3);
+    EXPECT_TRUE(platform.loggedError("Received Heartbeat with lower ID"));
+    EXPECT_EQ(hostLost, Statuses{VUNO_STATUS_HOST_RESET});
+    process();
+    EXPECT_EQ(done, Statuses{VUNO_STATUS_TIMEOUT});
+    platform.clearLogs();
+    host.heartbeat(4); // 3 is the reference from now on
+    EXPECT_FALSE(platform.loggedError("Received Heartbeat with lower ID"));
+}
+
+// ---- transmission ----
+
+TEST_F(ServiceProtocol, PayloadIsCutIntoIndexedFramesOfAtMost1014Bytes) {
+    host.connect();
+    for (uint32_t size : {1u, 1001u, 1002u, 2013u}) {
+        SCOPED_TRACE(size);
+        const Bytes payload = patterned(size);
+        Statuses sent;
+        ASSERT_EQ(send(payload, sent), VUNO_STATUS_COMMAND_PENDING);
+        EXPECT_EQ(host.pump(), messageFrames(payload));
+        EXPECT_TRUE(sent.empty());
+        host.sendStatus(0);
+        host.pump();
+        EXPECT_EQ(sent, Statuses{VUNO_STATUS_SUCCESS});
+    }
+}
+
+TEST_F(ServiceProtocol, SubmissionRefusals) {
+    const Bytes payload = patterned(8);
+    EXPECT_EQ(sp_send_message(platform.instance, 1, nullptr, 8, record, &done),
+              VUNO_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(sp_send_message(platform.instance, 1, payload.data(), 8, nullptr, &done),
+              VUNO_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(sp_send_message(platform.instance, 2, payload.data(), 8, record, &done),
+              VUNO_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(sp_send_message(platform.instance, 1, payload.data(), 0, record, &done),
+              VUNO_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(sp_send_message(platform.instance, 1, payload.data(), 66256887, record, &done),
+              VUNO_STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(send(payload, done), VUNO_STATUS_HOST_NOT_CONNECTED);
+    EXPECT_TRUE(platform.loggedError("Host not connected, state 0"));
+    ASSERT_EQ(vuno_connect_to_host(platform.instance, 0x00035B00, HostLink::onLink, &host.connected,
+                                   HostLink::onLink, &host.lost),
+              VUNO_STATUS_COMMAND_PENDING);
+    respondFromMe(platform.instance, {0x02, 0x00});
+    EXPECT_EQ(send(payload, done), VUNO_STATUS_HOST_NOT_CONNECTED);
+    EXPECT_TRUE(platform.loggedError("Host not connected, state 1"));
+    EXPECT_TRUE(done.empty());
+}
+
+TEST_F(ServiceProtocol, StatusFrameOvertakesAWaitingMessageWhichKeepsItsTicks) {
+    host.connect();
+    const Bytes payload = patterned(1002);
+    ASSERT_EQ(send(payload, done), VUNO_STATUS_COMMAND_PENDING);
+    process();
+    host.answerTransfer();
+    host.sendMessage({0x41}); // the BMC owes the host a Status Frame now
+    process();
+    EXPECT_EQ(host.takeFrames(), (std::vector<Bytes>{messageFrames(payload)[0], {0x02, 0x00}}));
+    host.answerTransfer();
+    EXPECT_EQ(host.pump(), std::vector<Bytes>{messageFrames(payload)[1]});
+
+    host.tick(5);
+    host.sendMessage({0x42});
+    process();
+    host.tick(3); // not counted: the Status Frame is current meanwhile
+    host.answerTransfer();
+    host.pump();
+    host.tick(15);
+    host.pump();
+    EXPECT_TRUE(done.empty());
+    host.tick(1);
+    host.pump();
+    EXPECT_EQ(done, Statuses{VUNO_STATUS_TIMEOUT});
+    EXPECT_TRUE(platform.loggedError("Waiting for status timeout occurred."));
+}
+
+TEST_F(ServiceProtocol, FrameIsSentAtMostFourTimesAfterMeTimeouts) {
+    host.connect();
+    const Bytes payload = patterned(2013);
+    const auto expected = messageFrames(payload);
+    ASSERT_EQ(send(payload, done), VUNO_STATUS_COMMAND_PENDING);
+    process();
+    host.answerTransfer();
+    process();
+    host.tick(6); // frame 1 once unanswered: the retries start afresh on frame 2
+    process();
+    host.answerTransfer();
+    EXPECT_EQ(host.takeFrames(), (std::vector<Bytes>{expected[0], expected[1], expected[1]}));
+    for (int attempt = 1; attempt <= 4; ++attempt) {
+        process();
+        EXPECT_EQ(host.takeFrames(), std::vector<Bytes>{expected[2]});
+        host.tick(6);
+    }
+    process();
+    EXPECT_EQ(done, Statuses{VUNO_STATUS_TIMEOUT});
+    EXPECT_TRUE(platform.loggedError("Error during transferring Data Frame [2], status: 11."));
+}
+
+TEST_F(ServiceProtocol, HostsVerdictRetransmitsOnCrcErrorsAndFailsOnOthers) {
+    host.connect();
+    const Bytes payload = patterned(2013);
+    ASSERT_EQ(send(payload, done), VUNO_STATUS_COMMAND_PENDING);
+    host.pump();
+    for (int retry = 0; retry < 6; ++retry) {
+        host.sendStatus(7);
+        EXPECT_EQ(host.pump(), messageFrames(payload));
+    }
+    host.sendStatus(7);
+    EXPECT_TRUE(host.pump().empty());
+    EXPECT_EQ(done, Statuses{VUNO_STATUS_INTERNAL_ERROR});
+    EXPECT_TRUE(platform.loggedError("Reached maximum Message retransmissions"));
+    for (uint8_t status : {1, 8, 0xFF}) {
+        Statuses sent;
+        ASSERT_EQ(send({0x41}, sent), VUNO_STATUS_COMMAND_PENDING);
+        host.pump();
+        host.sendStatus(status);
+        host.pump();
+        EXPECT_EQ(sent, Statuses{VUNO_STATUS_INTERNAL_ERROR});
+    }
+    host.sendStatus(0);
+    EXPECT_TRUE(platform.loggedError("Received status frame for a non-existing message"));
+}
+
+TEST_F(ServiceProtocol, LateTransferReportsNeverReviveOrCrossMessages) {
+    host.connect();
+    ASSERT_EQ(send({0x41}, done), VUNO_STATUS_COMMAND_PENDING);
+    process();
+    host.answerTransfer(0x07); // the ME could not deliver it
+    process();
+    EXPECT_EQ(done, Statuses{VUNO_STATUS_TRANSFER_TO_HOST_FAILED});
+    // Refused by MCTP: the BMC-ME layer stays busy and reports a time-out
+    // later, which must not revive the failed message.
+    done.clear();
+    platform.mctpSendResult = 1;
+    ASSERT_EQ(send({0x42}, done), VUNO_STATUS_COMMAND_PENDING);
+    process();
+    platform.mctpSendResult = 0;
+    host.takeFrames();
+    host.tick(6);
+    EXPECT_TRUE(host.pump().empty());
+    EXPECT_EQ(done, Statuses{VUNO_STATUS_TRANSFER_TO_HOST_FAILED});
+
+    done.clear();
+    const Bytes payload = patterned(1002);
+    ASSERT_EQ(send(payload, done), VUNO_STATUS_COMMAND_PENDING);
+    process(); // Data Frame [0] with the ME
+    response_status_frame_received_cb(platform.instance, VUNO_STATUS_SUCCESS);
+    host.answerTransfer();
+    host.sendMessage({0x41});
+    process(); // Status Frame with the ME
+    response_data_frame_received_cb(platform.instance, VUNO_STATUS_SUCCESS);
+    host.answerTransfer();
+    EXPECT_EQ(host.takeFrames(), (std::vector<Bytes>{messageFrames(payload)[0], {0x02, 0x00}}));
+    EXPECT_EQ(host.pump(), std::vector<Bytes>{messageFrames(payload)[1]});
+}
+
+TEST_F(ServiceProtocol, LostLinkEndsEveryQueuedMessage) {
+    host.connect();
+    Statuses first, second;
+    ASSERT_EQ(send({0x41}, first), VUNO_STATUS_COMMAND_PENDING);
+    ASSERT_EQ(send({0x42}, second), VUNO_STATUS_COMMAND_PENDING);
+    host.sendMessage({0x43}); // and a Status Frame queued
+    platform.tick(41);
+    respondFromMe(platform.instance, {0x03, 0x03});
+    host.takeFrames();
+    process();
+    EXPECT_EQ(first, Statuses{VUNO_STATUS_HOST_NOT_CONNECTED});
+    EXPECT_EQ(second, Statuses{VUNO_STATUS_HOST_NOT_CONNECTED});
+    EXPECT_TRUE(host.pump().empty());
+    EXPECT_EQ(context().queue_head, nullptr);
+}
+
+// ---- reception ----
+
+TEST_F(ServiceProtocol, FaultyDataFramesAreAnsweredWithTheirStatus) {
+    const Bytes single = messageFrames({0x41})[0];
+    Bytes otherMessageId = single, serviceTwo = single, partBeyondTotal = single;
+    otherMessageId[0] = 0x05;
+    serviceTwo[3] = 2;
+    partBeyondTotal.push_back(0x42);
+    const struct {
+        Bytes frame;
+        uint8_t status;
+        std::string error;
+    } cases[] = {
+        {{0x01, 0x00}, 5, "Data Frame size = 2"},
+        {otherMessageId, 3, "Received Data Frame with invalid message ID 1."},
+        {Bytes(single.begin(), single.begin() + 12), 5,
+         "Invalid Data Frame [0] size = 12, expected minimum value = 13."},
+        {serviceTwo, 1, "Received Data Frame 0 with Service ID 2."},
+        {withTotal(single, 0), 2, "Received Data Frame 0 with Total number of bytes equal 0."},
+        {withTotal(single, 66256887), 2,
+         "Received Data Frame 0 with Total number of bytes equal 66256887."},
+        {partBeyondTotal, 5,
+         "Invalid Data Frame [0] size = 15, mismatch between Total Number of Bytes and Message "
+         "Payload part size."},
+        {nextFrame(1, {0x41}), 8, "Memory for payload not allocated - lack of Data Frame [0]."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.error);
+        platform.clearLogs();
+        EXPECT_EQ(receive(c.frame), Statuses{c.status});
+        const auto lines = platform.messages();
+        const auto error = std::find(lines.begin(), lines.end(), c.error);
+        ASSERT_NE(error, lines.end());
+        // A bad header is named last, once its Status Frame is queued.
+        const std::vector<std::string> headerLines{"Queuing status frame",
+                                                   "Invalid Message Header"};
+        EXPECT_EQ(std::vector<std::string>(error + 1, std::min(error + 3, lines.end())) ==
+                      headerLines,
+                  c.status == 1 || c.status == 2);
+        EXPECT_EQ(context().rx_payload, nullptr);
+    }
+}
+
+TEST_F(ServiceProtocol, FramesOfNoMessageAreOnlyLogged) {
+    const struct {
+        Bytes frame;
+        std::string error;
+    } cases[] = {
+        {{0x08, 1, 0, 0, 0}, "Received Control Frame with invalid control type 1."},
+        {{0x00, 1, 0, 0, 0, 0}, "Received heartbeat with invalid size 6."},
+        {{0x02, 0x00, 0x00}, "Received Status Frame with invalid size 3."},
+        {{0x06, 0x00}, "Received Status Frame with invalid message ID 1."},
+        {{0x03, 0x00}, "Received Frame with invalid type 3."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.error);
+        EXPECT_EQ(receive(c.frame), Statuses{});
+        EXPECT_TRUE(platform.loggedError(c.error));
+    }
+    platform.clearLogs();
+    const Bytes oversized(1015, 0x01);
+    sp_frame_received(platform.instance, oversized.data(), 1015);
+    sp_frame_received(platform.instance, nullptr, 5);
+    EXPECT_EQ(platform.messages(), (std::vector<std::string>(2, "Invalid Parameter")));
+}
+
+TEST_F(ServiceProtocol, RejectedLaterFramesLeaveTheReceptionIntact) {
+    const Bytes payload = patterned(3000);
+    const auto frames = messageFrames(payload); // 1001 + 1011 + 988 bytes
+    EXPECT_EQ(receive(frames[0]), Statuses{});
+    EXPECT_EQ(receive(nextFrame(2, Bytes(1011, 0))), Statuses{4});
+    EXPECT_EQ(receive({0x01, 0x01, 0x00}), Statuses{5});
+    EXPECT_EQ(receive(frames[1]), Statuses{});
+    EXPECT_EQ(receive(nextFrame(2, Bytes(989, 0))), Statuses{6});
+    EXPECT_TRUE(platform.loggedError("Invalid Data Frame [2] size = 992, Message Payload part size "
+                                     "exceeds Total number of bytes."));
+    EXPECT_EQ(receive(frames[2]), Statuses{0});
+    EXPECT_EQ(completed, payload);
+}
+
+TEST_F(ServiceProtocol, NewFirstFrameAbandonsAnIncompleteMessageAndWrongCrcDropsIt) {
+    const auto older = messageFrames(patterned(2012));
+    EXPECT_EQ(receive(older[0]), Statuses{});
+    EXPECT_EQ(receive(firstFrame(patterned(5), 0)), Statuses{}); // may carry no payload
+    EXPECT_EQ(receive(nextFrame(1, patterned(5))), Statuses{0});
+    EXPECT_EQ(completed, patterned(5));
+    // A refused first frame ends the message in reception too.
+    Bytes refused = older[0];
+    refused[3] = 7;
+    EXPECT_EQ(receive(older[0]), Statuses{});
+    EXPECT_EQ(receive(refused), Statuses{1});
+    EXPECT_EQ(receive(older[1]), Statuses{8});
+
+    auto corrupted = messageFrames(patterned(1500));
+    corrupted[0][9] ^= 0x01;
+    EXPECT_EQ(receive(corrupted[0]), Statuses{});
+    EXPECT_EQ(receive(corrupted[1]), Statuses{7});
+    EXPECT_EQ(receive(corrupted[1]), Statuses{8});
+}
+
+TEST_F(ServiceProtocol, WholeMessageReachesSsiOnceItsStatusFrameIsSent) {
+    host.connect();
+    host.sendFrame(messageFrames({0x41})[0]);
+    EXPECT_TRUE(delivered.empty());
+    host.pump();
+    EXPECT_EQ(delivered, std::vector<Bytes>{{0x41}});
+}
+
+TEST_F(ServiceProtocol, NextMessageDoesNotCostOneWhoseStatusFrameIsInTransfer) {
+    host.connect();
+    host.sendMessage(patterned(20));
+    process();
+    ASSERT_EQ(host.takeFrames(), (std::vector<Bytes>{{0x02, 0x00}}));
+    // The host took its Status Frame as done and starts the next message
+    // before the ME has answered the transfer.
+    const auto newer = messageFrames(patterned(2012, 4));
+    host.sendFrame(newer[0]);
+    host.answerTransfer();
+    EXPECT_EQ(acknowledge(newer[1]), Statuses{0});
+    EXPECT_EQ(delivered, (std::vector<Bytes>{patterned(20), patterned(2012, 4)}));
+}
+
+TEST_F(ServiceProtocol, TeardownReleasesEveryQueuedMessage) {
+    host.connect();
+    const Bytes payload = patterned(40);
+    ASSERT_EQ(send(payload, done), VUNO_STATUS_COMMAND_PENDING);
+    process();
+    host.sendFrame({0x01, 0x00, 0x00}); // answered with a queued Status Frame
+    host.sendMessage({0x41});
+    host.sendFrame(messageFrames(patterned(1500))[0]);
+    platform.destroyInstance(); // the sanitizer build reports what is left
+    EXPECT_TRUE(done.empty());
+}
+
+} // namespace
+} // namespace vuno::testing
