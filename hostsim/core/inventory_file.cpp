@@ -265,13 +265,20 @@ class Loader {
         array.id = Define(statement, "array", arrays_, label);
         array.name = statement.Text("name", label, 20);
         array.writeCache = statement.Flag("write-cache", false);
-        std::set<Identifier> seen;
         const std::vector<std::string> labels = statement.Labels("drives");
+        // An array whose drives have all failed names its controller alone.
+        const Json *controller = statement.Take("controller");
+        if (controller == nullptr && labels.empty()) {
+            statement.Fail("an array without drives needs its 'controller'");
+        }
+        array.controllerId =
+            controller != nullptr
+                ? Refer(statement, statement.TextOf("controller", *controller, 64), controllers_,
+                        "controller")
+                : DriveById(Refer(statement, labels.front(), drives_, "drive")).controllerId;
+        std::set<Identifier> seen;
         for (const std::string &member : labels) {
             Drive &drive = DriveById(Refer(statement, member, drives_, "drive"));
-            if (seen.empty()) {
-                array.controllerId = drive.controllerId;
-            }
             if (!seen.insert(drive.id).second || !IsZero(drive.arrayId) ||
                 drive.usage != DriveUsage::PassThrough ||
                 (drive.status != DriveStatus::Normal && drive.status != DriveStatus::SmartEvent)) {
@@ -283,9 +290,8 @@ class Loader {
             drive.arrayId = array.id;
             drive.usage = DriveUsage::ArrayMember;
         }
-        const Controller &controller = ControllerById(array.controllerId);
-        if (RaidCapabilities(controller).empty() ||
-            labels.size() > controller.maxDrivesPerController) {
+        const Controller &holder = ControllerById(array.controllerId);
+        if (RaidCapabilities(holder).empty() || labels.size() > holder.maxDrivesPerController) {
             statement.Fail("the controller cannot hold this array");
         }
         arrayPlaces_.emplace(array.id, statement.Where());

@@ -25,7 +25,8 @@
 //     SATA and SATA-optical: [port]; SATA: [ssd], [ncq];
 //     VMD and NVMe: [vendor], [pch], [dual none|first|second];
 //     VMD: [socket], [vmd], [root-port], [slot]
-//   array: label, drives [LABEL, ...], [name], [write-cache], [id]
+//   array: label, drives [LABEL, ...], [controller LABEL] (needed when no
+//       drive is left), [name], [write-cache], [id]
 //   volume: label, array, level "0"|"1"|"10"|"5", drives [LABEL, ...],
 //       size, strip (KiB), [name], [system], [initialized],
 //       [cache disabled|write-through|write-back],

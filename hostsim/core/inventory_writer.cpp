@@ -182,7 +182,8 @@ class InventoryWriter {
             }
         }
         out = Define("array", array.id);
-        out.update({{"name", array.name},
+        out.update({{"controller", Label(array.controllerId)},
+                    {"name", array.name},
                     {"write-cache", array.writeCache},
                     {"drives", std::move(drives)}});
     }
