@@ -1,46 +1,46 @@
-// Describing a simulated host's storage in a text file.
+// Describing a simulated host's storage in a JSON file.
 //
-// One statement per line: a keyword, usually a label, then key=value
-// fields in any order. Blank lines and lines whose first non-blank
-// character is '#' are ignored. A value with blanks is written in double
-// quotes (no escapes). Numbers are decimal or hexadecimal with 0x;
-// booleans are yes or no; sizes are bytes; texts are printable ASCII and
-// no longer than their field on the wire. Labels (letters, digits, '-',
-// '_') name objects within the file; an object is referred to by its
-// label and must be defined on an earlier line. Identifiers are derived
-// from the labels (the same file always gives the same identifiers)
-// unless given with id= as 32 hexadecimal digits, dashes allowed.
+// The top-level object holds, all optional:
+//   "executor": {"version": TEXT, "ssi-major": N, "ssi-minor": N}
+//   "firmware": {"capacity": BYTES, "slots": [{"number": N, "revision": TEXT,
+//       "image": BYTES}, ...]}          a slot without a revision is empty
+//   "controllers", "drives", "arrays", "volumes": lists of objects.
+// Numbers are whole and not negative, flags are true or false, sizes are
+// bytes, texts are printable ASCII no longer than their field on the wire.
+// Every controller, drive, array and volume has a "label" (letters,
+// digits, '-', '_') by which other objects refer to it. Identifiers are
+// derived from the labels (the same file always gives the same ones)
+// unless given as "id": 32 hexadecimal digits, dashes allowed. An
+// unknown field is an error.
 //
-//   executor version=TEXT ssi=MAJOR.MINOR
-//   firmware capacity=BYTES                  largest image a slot takes
-//   slot NUMBER [revision=TEXT] [image=BYTES]    no revision: empty slot
-//   controller LABEL type=VMD|AHCI|NVMe [mode=RAID|AHCI] [name=TEXT]
-//       [vendor=N] [device=N] [subsystem=N] [revision=N]
-//       [driver=A.B.C.D] [preos-driver=A.B.C.D] [max-volumes-per-array=N]
-//       [max-volumes=N] [max-drives=N] [rohi=BOOL] [patrol=BOOL] [id=ID]
-//   drive LABEL controller=LABEL type=VMD|NVMe|SATA|SATA-optical size=BYTES
-//       [serial=TEXT] [model=TEXT] [firmware=TEXT] [block=N]
-//       [physical-block=N] [status=normal|failed|offline|smart|locked|
-//       missing|incompatible|unsupported|unknown]
-//       [usage=pass-through|spare|offline-member|unknown] [led=BOOL] [preboot=BOOL]
-//       [write-cache=BOOL] [link=CODE] [id=ID]
-//     SATA and SATA-optical: [port=N]; SATA: [ssd=BOOL] [ncq=BOOL]
-//     VMD and NVMe: [vendor=N] [pch=BOOL] [dual=none|first|second]
-//     VMD: [socket=N] [vmd=N] [root-port=N] [slot=N]
-//   array LABEL drives=LABEL,... [name=TEXT] [write-cache=BOOL] [id=ID]
-//   volume LABEL array=LABEL level=0|1|10|5 drives=LABEL,... size=BYTES
-//       strip=KIB [name=TEXT] [system=BOOL] [initialized=BOOL]
-//       [cache=disabled|write-through|write-back]
-//       [write-hole=off|distributed|journaling] [journal=LABEL]
-//       [verify-errors=N] [bad-blocks=N] [id=ID]
+//   controller: label, type VMD|AHCI|NVMe, [mode RAID|AHCI], [name],
+//       [vendor], [device], [subsystem], [revision], [driver [A,B,C,D]],
+//       [preos-driver [A,B,C,D]], [max-volumes-per-array], [max-volumes],
+//       [max-drives], [rohi], [patrol], [id]
+//   drive: label, controller, type VMD|NVMe|SATA|SATA-optical, size,
+//       [serial], [model], [firmware], [block], [physical-block],
+//       [status normal|failed|offline|smart|locked|missing|incompatible|
+//       unsupported|unknown], [usage pass-through|spare|offline-member|
+//       unknown], [led], [preboot], [write-cache], [link], [id];
+//     SATA and SATA-optical: [port]; SATA: [ssd], [ncq];
+//     VMD and NVMe: [vendor], [pch], [dual none|first|second];
+//     VMD: [socket], [vmd], [root-port], [slot]
+//   array: label, drives [LABEL, ...], [controller LABEL] (needed when no
+//       drive is left), [name], [write-cache], [id]
+//   volume: label, array, level "0"|"1"|"10"|"5", drives [LABEL, ...],
+//       size, strip (KiB), [name], [system], [initialized],
+//       [cache disabled|write-through|write-back],
+//       [write-hole off|distributed|journaling], [journal LABEL],
+//       [verify-errors], [bad-blocks], [id]
 //
-// A volume's drives are drives of its array, in member order; the word
-// `missing` in their place describes a member that is gone, which makes
-// the volume degraded or failed. Every array must hold a volume. The
-// checks that the executor makes on a new volume (levels and drive counts
-// the controller supports, strip sizes, free space) apply to the file.
-// Array membership and journaling are given by the array and volume
-// lines, not by a drive's usage.
+// A volume's drives are drives of its array, in member order; "missing"
+// in their place describes a member that is gone, which makes the volume
+// degraded or failed. Every array must hold a volume. The checks that the
+// executor makes on a new volume (levels and drive counts the controller
+// supports, strip sizes, free space) apply to the file. Array membership
+// and journaling come from the arrays and volumes, not from a drive's
+// usage. Errors name the object and the field, or the line and column of
+// a syntax error.
 #pragma once
 
 #include "raid_model.hpp"
@@ -53,7 +53,7 @@ namespace vuno::hostsim {
 
 struct InventoryLoad {
     std::optional<Inventory> inventory;
-    std::string error; // "line N: ..." when the text is not a valid inventory
+    std::string error; // when the text is not a valid inventory
 };
 
 InventoryLoad ParseInventory(std::string_view text);
@@ -74,7 +74,7 @@ std::optional<Identifier> ParseIdentifier(std::string_view text);
 Identifier LabelIdentifier(std::string_view keyword, std::string_view label);
 
 // The model's storage as it is now, in the same format, with explicit
-// identifiers; long operations under way and volumes marked failed are
+// identifiers and generated labels; long operations under way and volumes marked failed are
 // not part of it.
 std::string WriteInventory(const RaidModel &model);
 extern const char *const kDefaultInventoryText;
