@@ -1,6 +1,5 @@
-// The library's platform callbacks that need no bus: log lines, locks, the
-// timer coroutine and its deadlines.
-#include "aux_timer.hpp"
+// The library's platform callbacks that need no bus: log lines, locks and
+// the deadlines of the timer waits.
 #include "platform_hooks.hpp"
 #include "steady_wait.hpp"
 #include "test_helpers.hpp"
@@ -14,7 +13,6 @@ namespace vuno {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::RunUntil;
 using testing::StdoutCapture;
 
 TEST(PlatformHooks, LogWritesOneLineWithTheFilesLastComponent) {
@@ -64,31 +62,6 @@ TEST(PlatformHooks, DeadlinesSaturateAtTheClocksEnd) {
     const auto deadline = DeadlineAfter(1s);
     EXPECT_GE(deadline, before + 1s);
     EXPECT_LE(deadline, Clock::now() + 1s);
-}
-
-TEST(AuxTimer, CallsOnceAsTheLoopStartsThenOncePerPeriodUntilStopped) {
-    constexpr auto kPeriod = 30ms;
-    boost::asio::io_context io;
-    std::vector<std::chrono::steady_clock::time_point> calls;
-    const auto timer = std::make_shared<AuxTimer>(
-        io, &calls,
-        [](void *argument) {
-            static_cast<decltype(calls) *>(argument)->push_back(std::chrono::steady_clock::now());
-        },
-        kPeriod);
-    timer->Start();
-    EXPECT_TRUE(calls.empty()) << "called before the loop ran";
-    io.poll();
-    EXPECT_EQ(calls.size(), 1u);
-
-    ASSERT_TRUE(RunUntil(io, [&] { return calls.size() >= 4; }));
-    for (size_t i = 1; i < calls.size(); ++i) {
-        EXPECT_GE(calls[i] - calls[i - 1], kPeriod) << "call " << i << " came early";
-    }
-    timer->Stop();
-    const size_t count = calls.size();
-    testing::RunFor(io, 4 * kPeriod);
-    EXPECT_EQ(calls.size(), count);
 }
 
 } // namespace
