@@ -53,7 +53,7 @@ class MethodCallsTest : public ::testing::Test {
         // goes.
         StopMethodCalls(io);
         io.restart();
-        io.run();
+        io.run_for(1s);
     }
 
     // A call whose request the library accepts and completes later.
@@ -123,7 +123,8 @@ TEST_F(MethodCallsTest, StoppedCallsEndWithoutReplyAndKeepTheirContextForTheLibr
 
     // Nothing is left to run: both coroutines returned by themselves.
     io.restart();
-    io.run();
+    io.run_for(1s);
+    EXPECT_TRUE(io.stopped()) << "a stopped call still waits";
     EXPECT_TRUE(replies.empty());
     EXPECT_EQ(calls().Count(), 2u);
 
@@ -131,7 +132,7 @@ TEST_F(MethodCallsTest, StoppedCallsEndWithoutReplyAndKeepTheirContextForTheLibr
     Complete(0, VUNO_STATUS_HOST_NOT_CONNECTED);
     EXPECT_TRUE(contexts[0]->done);
     io.restart();
-    io.run();
+    io.run_for(1s);
     EXPECT_TRUE(replies.empty());
 }
 

@@ -28,16 +28,22 @@ TEST(StatusMapping, ListedValuesHaveTheirOwnNamesAndOthersFallBackWithOneLine) {
     EXPECT_NE(ErrorText(MapSsiStatus(273)).find("drive\u2019s reset."), std::string::npos);
 
     std::set<std::string> names;
+    std::set<std::string> messages;
+    const auto collect = [&](const ResultDictionary &error) {
+        names.insert(error.at(kErrorKey).get<std::string>());
+        messages.insert(error.at(kErrorMessageKey).get<std::string>());
+    };
     StdoutCapture output;
     for (uint32_t status = 1; status <= 13; ++status) {
-        names.insert(ErrorText(MapLibraryStatus(status)));
+        collect(MapLibraryStatus(status));
     }
     for (uint32_t status = 1; status <= 282; status = status == 7 ? 256 : status + 1) {
-        names.insert(ErrorText(MapSsiStatus(status)));
+        collect(MapSsiStatus(status));
     }
     // All distinct but the gap at 280, which falls back with its line.
     EXPECT_EQ(names.size(), 13u + 7u + 27u);
-    EXPECT_EQ(names.count("UnknownSsiStatus: Unknown SSI status."), 1u);
+    EXPECT_EQ(messages.size(), names.size());
+    EXPECT_EQ(names.count("UnknownSsiStatus"), 1u);
     EXPECT_EQ(ErrorText(MapLibraryStatus(0)), "UnknownVunoStatus: Unknown VUNO status.");
     MapLibraryStatus(0xFFFFFFFF);
     MapSsiStatus(0x10101);
