@@ -35,48 +35,43 @@ class ConnectionTest : public ::testing::Test {
     }
 
     // Records each connect request; the test reports its outcome through
-    // the callbacks given.
+    // the callbacks given, with the supervisor as their context.
     Connection::Library Library() {
-        return {
-            .connectToHost =
-                [this](vuno_instance *instance, uint32_t location, vuno_link_callback connected,
-                       void *connectedContext, vuno_link_callback lost, void *lostContext) {
-                    EXPECT_EQ(instance, kInstance);
-                    EXPECT_EQ(connectedContext, lostContext);
-                    attempts.push_back(location);
-                    connectedCallback = connected;
-                    lostCallback = lost;
-                    context = connectedContext;
-                    int status = VUNO_STATUS_COMMAND_PENDING;
-                    if (!connectStatuses.empty()) {
-                        status = connectStatuses.front();
-                        connectStatuses.pop_front();
-                    }
-                    return status;
-                },
-            .deinitialize =
-                [this](vuno_instance *instance) {
-                    deinitialized.push_back(instance);
-                    return 0;
-                },
-        };
+        return {.connectToHost =
+                    [this](vuno_instance *instance, uint32_t location, vuno_link_callback connected,
+                           void *context, vuno_link_callback lost, void *lostContext) {
+                        EXPECT_EQ(instance, kInstance);
+                        EXPECT_EQ(context, lostContext);
+                        attempts.push_back(location);
+                        report = [=](uint32_t status, bool link) {
+                            (link ? lost : connected)(status, lostContext);
+                        };
+                        const int status = sendStatuses.empty() ? 1 : sendStatuses.front();
+                        if (!sendStatuses.empty()) {
+                            sendStatuses.pop_front();
+                        }
+                        return status;
+                    },
+                .deinitialize =
+                    [this](vuno_instance *instance) {
+                        deinitialized.push_back(instance);
+                        return 0;
+                    }};
     }
 
     bool WaitForAttempts(size_t count) {
         return RunUntil(io, [&] { return attempts.size() >= count; });
     }
-    void Connected(uint32_t status) { connectedCallback(status, context); }
-    void Lost(uint32_t status) { lostCallback(status, context); }
+    void Connected(uint32_t status) { report(status, false); }
+    void Lost(uint32_t status) { report(status, true); }
 
     StdoutCapture capture;
     boost::asio::io_context io;
     std::shared_ptr<Connection> supervisor;
     std::vector<uint32_t> attempts;
-    std::deque<int> connectStatuses;
+    std::deque<int> sendStatuses;
     std::vector<vuno_instance *> deinitialized;
-    vuno_link_callback connectedCallback = nullptr;
-    vuno_link_callback lostCallback = nullptr;
-    void *context = nullptr;
+    std::function<void(uint32_t status, bool link)> report;
 };
 
 TEST_F(ConnectionTest, FailedAttemptsTryEveryCandidateOnceThenStartOver) {
@@ -88,9 +83,6 @@ TEST_F(ConnectionTest, FailedAttemptsTryEveryCandidateOnceThenStartOver) {
     }
     EXPECT_EQ(attempts.size(), 14u);
     EXPECT_EQ(std::set<uint32_t>(attempts.begin(), attempts.end()).size(), 13u);
-    EXPECT_NE(capture.Text().find("Error, Host not connected, error code: 7, try another VMD "
-                                  "device BDF.\n"),
-              std::string::npos);
 }
 
 TEST_F(ConnectionTest, AnEstablishedLinkIsOnlyWatchedUntilItIsLost) {
@@ -114,7 +106,7 @@ TEST_F(ConnectionTest, AnEstablishedLinkIsOnlyWatchedUntilItIsLost) {
 }
 
 TEST_F(ConnectionTest, AnAttemptWhoseRequestDidNotGoOutEndsAndItsLateResultIsIgnored) {
-    connectStatuses = {VUNO_STATUS_BUSY, VUNO_STATUS_MCTP_ERROR};
+    sendStatuses = {VUNO_STATUS_BUSY, VUNO_STATUS_MCTP_ERROR};
     Start({.resultPoll = 2ms, .pause = 300ms});
     ASSERT_TRUE(WaitForAttempts(2)) << "waited for a result that never comes";
     // The library still times the unsent command out and reports it.
