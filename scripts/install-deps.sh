@@ -7,8 +7,8 @@ packages=(
   build-essential pkg-config meson ninja-build
   libsdbus-c++-dev libsystemd-dev
   libboost-dev libboost-context-dev libboost-coroutine-dev libboost-system-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  dbus systemd
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  dbus systemd util-linux
 )
 
 missing=()
