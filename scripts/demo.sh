@@ -42,6 +42,17 @@ echo '$ busctl --system get-property xyz.openbmc_project.Vuno /xyz/openbmc_proje
 busctl --system get-property xyz.openbmc_project.Vuno /xyz/openbmc_project/Vuno \
   xyz.openbmc_project.vuno Version
 
+if [ "$(id -u)" -eq 0 ]; then
+  step "Who may call: root only, unless a group is named at build time"
+  nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+  echo '$ setpriv --reuid=nobody ... busctl --system get-property ... Version'
+  "${nobody[@]}" busctl --system get-property xyz.openbmc_project.Vuno /xyz/openbmc_project/Vuno \
+    xyz.openbmc_project.vuno Version
+  echo '$ setpriv --reuid=nobody ... dbus-send --system ... GetExecutorInformation'
+  "${nobody[@]}" dbus-send --system --print-reply --dest=xyz.openbmc_project.Vuno \
+    /xyz/openbmc_project/Vuno xyz.openbmc_project.vuno.pelk.GetExecutorInformation 2>&1 || true
+fi
+
 step "Waiting for the host link"
 wait_for "$work/vunod.log" "BMC to Host successfully connected." 30
 grep -E 'Trying connect to VMD|successfully connected|First Heartbeat' "$work/vunod.log"

@@ -7,9 +7,9 @@ packages=(
   build-essential pkg-config meson ninja-build
   libsdbus-c++-dev libsystemd-dev
   libboost-dev libboost-context-dev libboost-coroutine-dev libboost-system-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   nlohmann-json3-dev
-  dbus systemd
+  dbus systemd util-linux
 )
 
 missing=()

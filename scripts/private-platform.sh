@@ -40,9 +40,25 @@ wait_for_name() {
 }
 
 # Starts a dbus-daemon of type system in $work and points
-# DBUS_SYSTEM_BUS_ADDRESS at it.
+# DBUS_SYSTEM_BUS_ADDRESS at it. Like a stock system bus it lets nobody own
+# a name or call a method unless a policy file allows it: the policies are
+# those of the build that $vunod belongs to. They admit root; run by another
+# user, the demo gives that user root's place in a copy of them.
 start_private_bus() {
-  dbus-daemon --config-file="$top/tests/support/system-bus.conf" \
+  local build policies=() policy
+  build=$(dirname "$(dirname "$vunod")")
+  for policy in "$build/dist/xyz.openbmc_project.Vuno.conf" "$top/dist/xyz.openbmc_project.VunoHostSim.conf"; do
+    if [ "$(id -u)" -ne 0 ]; then
+      sed "s/user=\"root\"/user=\"$(id -un)\"/" "$policy" >"$work/$(basename "$policy")"
+      policy=$work/$(basename "$policy")
+    fi
+    policies+=("  <include>$policy</include>")
+  done
+  printf '%s\n' "<busconfig>" "  <include>$top/tests/support/system-bus.conf</include>" \
+    "${policies[@]}" "</busconfig>" >"$work/bus.conf"
+  # Callers of every user must reach the socket, for the bus to judge them.
+  chmod 755 "$work"
+  dbus-daemon --config-file="$work/bus.conf" \
     --address="unix:path=$work/bus" --nofork --nopidfile --print-address=1 >"$work/bus.log" 2>&1 &
   pids+=($!)
   wait_for "$work/bus.log" "unix:path=$work/bus" 10

@@ -141,12 +141,13 @@ class Deployment : public ::testing::Test {
     std::optional<ChildProcess> daemon;
 };
 
-TEST_F(Deployment, InstallGivesTheDaemonItsUnitPolicyAndInterfacesButNotTheSimulator) {
+TEST_F(Deployment, InstallGivesTheDaemonItsUnitPolicyAndInterfacesAndTheSimulatorIfAsked) {
     EXPECT_TRUE(fs::exists(Installed("INSTALLED_BINDIR", "vunod")));
-    EXPECT_FALSE(fs::exists(Installed("INSTALLED_BINDIR", "vuno-hostsim")));
     EXPECT_TRUE(fs::exists(Installed("INSTALLED_POLICYDIR", "xyz.openbmc_project.Vuno.conf")));
-    EXPECT_FALSE(
-        fs::exists(Installed("INSTALLED_POLICYDIR", "xyz.openbmc_project.VunoHostSim.conf")));
+    const bool hostsimAsked = Environment("INSTALLS_HOSTSIM") == "true";
+    EXPECT_EQ(fs::exists(Installed("INSTALLED_BINDIR", "vuno-hostsim")), hostsimAsked);
+    EXPECT_EQ(fs::exists(Installed("INSTALLED_POLICYDIR", "xyz.openbmc_project.VunoHostSim.conf")),
+              hostsimAsked);
 
     // Checked inside the installed tree: the unit's ExecStart must be there.
     const fs::path unit =
