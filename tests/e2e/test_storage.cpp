@@ -142,16 +142,15 @@ class Storage : public PlatformFixture {
         return path;
     }
 
-    // The identifiers of the simulator's objects of one kind ("drive",
-    // "volume", ...), from its inventory text: keyword, label, then id=.
-    std::set<std::string> InventoryIds(const std::string &keyword) {
+    // The identifiers of the simulator's objects of one kind ("drives",
+    // "volumes", ...), from its inventory in JSON.
+    std::set<std::string> InventoryIds(const std::string &kind) {
         const Json reply = Control("GetInventory");
-        const std::string text = reply.is_object() ? reply["data"][0].get<std::string>() : "";
+        const Json inventory =
+            Json::parse(reply.is_object() ? reply["data"][0].get<std::string>() : "{}");
         std::vector<std::string> ids;
-        const std::string start = "\n" + keyword + " ";
-        for (size_t at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
-            const size_t id = text.find(" id=", at);
-            ids.push_back(text.substr(id + 4, text.find_first_of(" \n", id + 4) - id - 4));
+        for (const Json &item : inventory.value(kind, Json::array())) {
+            ids.push_back(item.value("id", ""));
         }
         return CanonicalSet(ids);
     }
@@ -297,11 +296,11 @@ TEST_F(Storage, InventoryReadThroughTheDaemonMatchesTheSimulatedHost) {
                                                       {"Volume", "Volumes"}};
     for (const auto &[kind, listKey] : lists) {
         SCOPED_TRACE(kind);
-        std::string keyword = kind;
-        keyword[0] = static_cast<char>(std::tolower(keyword[0]));
+        std::string inventoryKind = listKey;
+        inventoryKind[0] = static_cast<char>(std::tolower(inventoryKind[0]));
         const std::vector<std::string> ids = Ids(CallVuno("Get" + kind + "Identifiers", kGlobal));
         EXPECT_FALSE(ids.empty());
-        EXPECT_EQ(CanonicalSet(ids), InventoryIds(keyword));
+        EXPECT_EQ(CanonicalSet(ids), InventoryIds(inventoryKind));
         EXPECT_EQ(ItemTexts(CallVuno("Get" + kind + "Information", kGlobal), listKey, "Id"), ids);
     }
 
@@ -366,14 +365,14 @@ TEST_F(Storage, AVolumesLifeOnTheHostComesBackAsEventsOfASubscription) {
     ASSERT_FALSE(volume.empty());
     const Json info = CallVuno("GetVolumeInformation", {"ss", "Volume", volume});
     EXPECT_EQ(ItemTexts(info, "Volumes", "Level"), std::vector<std::string>{"Level 0"});
-    EXPECT_EQ(InventoryIds("volume").count(Canonical(volume)), 1u);
+    EXPECT_EQ(InventoryIds("volumes").count(Canonical(volume)), 1u);
 
     EXPECT_TRUE(IsEmptyResult(CallVuno("RenameVolume", {"ss", volume, "Renamed"})));
     EXPECT_EQ(
         ItemTexts(CallVuno("GetVolumeInformation", {"ss", "Volume", volume}), "Volumes", "Name"),
         std::vector<std::string>{"Renamed"});
     EXPECT_TRUE(IsEmptyResult(CallVuno("DeleteVolume", {"s", volume})));
-    EXPECT_EQ(InventoryIds("volume").count(Canonical(volume)), 0u);
+    EXPECT_EQ(InventoryIds("volumes").count(Canonical(volume)), 0u);
 
     // The events may come in one answer or in two.
     std::vector<std::string> types;
