@@ -37,8 +37,12 @@ void sp_get_first_header_fields(struct wire_reader *reader, struct sp_first_head
 
 uint32_t sp_message_crc(uint8_t service_id, uint8_t reserved, uint32_t total,
                         const uint8_t *payload, uint32_t payload_size) {
-    uint8_t header[CHECKSUMMED_HEADER_SIZE] = {service_id, reserved};
-    put_le32(&header[2], total);
+    uint8_t header[CHECKSUMMED_HEADER_SIZE] = {0};
+    struct wire_writer writer;
+    wire_writer_init(&writer, header, sizeof header);
+    wire_put_u8(&writer, service_id);
+    wire_put_u8(&writer, reserved);
+    wire_put_le32(&writer, total);
     const uint32_t header_crc = crc32c(NULL, header, sizeof header);
     return crc32c(&header_crc, payload, payload_size);
 }

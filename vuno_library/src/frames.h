@@ -82,9 +82,11 @@ void sp_put_first_header(struct wire_writer *writer, const struct sp_first_heade
 void sp_put_next_header(struct wire_writer *writer, uint16_t index);
 void sp_get_first_header_fields(struct wire_reader *reader, struct sp_first_header *header);
 
-/* The same over a buffer the caller has sized, for the test host: each
- * writes or reads the fixed header at the start of `frame` and returns the
- * header length. */
+/* The same over a buffer the caller has sized, for the simulated host,
+ * which builds and checks frames of its own: the writers fill the fixed
+ * header at the start of `frame` and return its length; the readers expect
+ * the header to be there. The library itself reads frames only through
+ * the cursors. */
 uint32_t sp_write_first_header(uint8_t *frame, const struct sp_first_header *header);
 uint32_t sp_write_next_header(uint8_t *frame, uint16_t index);
 uint32_t sp_write_status_frame(uint8_t *frame, uint8_t status);

@@ -389,9 +389,9 @@ static void decode_elements(const struct record_shape *shape, struct wire_reader
 }
 
 static int decode_record(vuno_instance *instance, const struct record_shape *shape,
-                         const uint8_t *payload, uint32_t length, void **record) {
-    struct wire_reader wire;
-    wire_reader_init(&wire, payload, length);
+                         struct wire_reader *payload, void **record) {
+    const uint32_t length = wire_remaining(payload);
+    struct wire_reader wire = wire_take(payload, length);
     const uint32_t count = read_count(&wire, shape->count_width);
     const uint64_t expected_length =
         shape->wire_header_size + (uint64_t)count * shape->wire_element_size;
@@ -419,13 +419,13 @@ static int decode_record(vuno_instance *instance, const struct record_shape *sha
     return 0;
 }
 
-int ssi_decode_response(vuno_instance *instance, uint8_t command_code, const uint8_t *payload,
-                        uint32_t length, void **record) {
+int ssi_decode_response(vuno_instance *instance, uint8_t command_code, struct wire_reader *payload,
+                        void **record) {
     assert(instance != NULL && record != NULL);
     *record = NULL;
     const struct record_shape *shape = shape_of(command_code);
     if (shape == NULL) {
         return 0;
     }
-    return decode_record(instance, shape, payload, length, record);
+    return decode_record(instance, shape, payload, record);
 }

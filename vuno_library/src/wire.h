@@ -56,7 +56,7 @@ void wire_put_le32(struct wire_writer *writer, uint32_t value);
 void wire_put_le64(struct wire_writer *writer, uint64_t value);
 void wire_put_be32(struct wire_writer *writer, uint32_t value);
 void wire_put_bytes(struct wire_writer *writer, const uint8_t *bytes, uint32_t length);
-/* True when no write was dropped; `written` bytes have been written. */
+/* True when no write was dropped: writer->offset bytes are in place. */
 bool wire_writer_ok(const struct wire_writer *writer);
 /* True when every write fitted and the buffer is exactly full. */
 bool wire_writer_complete(const struct wire_writer *writer);
