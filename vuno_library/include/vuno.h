@@ -46,8 +46,7 @@ enum vuno_status {
     VUNO_STATUS_MCTP_ERROR = 13,
 };
 
-/* SSI status reported to a completion callback when no response arrived. */
-#define VUNO_SSI_STATUS_NO_RESPONSE 0xFFFFu
+#define VUNO_SSI_STATUS_NO_RESPONSE 0xFFFFu /* SSI status when no response arrived */
 
 /* Log levels passed to the log callback. */
 enum vuno_log_level {
@@ -57,13 +56,10 @@ enum vuno_log_level {
 
 typedef struct vuno_instance vuno_instance;
 
-/* Handler of the library's periodic timer; receives the timer argument. */
-typedef void (*vuno_timer_handler)(void *argument);
+typedef void (*vuno_timer_handler)(void *argument); /* the library's periodic timer */
 
-/*
- * The platform callbacks, in this order. The library copies the table at
- * initialisation and refuses a table with any empty entry.
- */
+/* The platform callbacks. The library copies the table at initialisation
+ * and refuses a table with any empty entry. */
 typedef struct vuno_platform_callbacks {
     /* One log line; level is enum vuno_log_level, file the source name. */
     void (*log)(int level, const char *file, int line, const char *format, ...)
@@ -87,25 +83,21 @@ typedef struct vuno_platform_callbacks {
                      uint32_t length);
 } vuno_platform_callbacks;
 
-/* Told whether a host connection succeeded, was lost or was taken down. */
-typedef void (*vuno_link_callback)(uint32_t status, void *context);
+typedef void (*vuno_link_callback)(uint32_t status, void *context); /* connected, lost, down */
 
-/*
- * Completion of a request operation: called exactly once for every
- * operation that returned VUNO_STATUS_COMMAND_PENDING. A library status of 0
- * with a non-zero SSI status is a failure reported by the executor. The
- * record belongs to the library and lives only during the call.
- */
+/* Completion of a request operation: called exactly once for every
+ * operation that returned VUNO_STATUS_COMMAND_PENDING. A library status of
+ * 0 with a non-zero SSI status is a failure reported by the executor. The
+ * record belongs to the library and lives only during the call. */
 typedef void (*vuno_completion_callback)(uint32_t status, uint32_t ssi_status, const void *record,
                                          void *user_context);
 
 /*
- * Response records.
- *
- * A successful request with response data completes with one of these
- * records (the completion callback's record argument); the table below
- * gives the record of each command code. A record is a single block owned
- * by the library and valid only during the callback: copy what you need.
+ * Response records. A successful request with response data completes
+ * with one of these records (the completion callback's record argument);
+ * the table below gives the record of each command code. A record is a
+ * single block owned by the library and valid only during the callback:
+ * copy what you need.
  *
  * Field names are the keys under which the service publishes them. Lists
  * hold their count first and then exactly that many elements. Text fields
@@ -129,8 +121,7 @@ typedef void (*vuno_completion_callback)(uint32_t status, uint32_t ssi_status, c
  * Other codes complete without a record.
  */
 
-/* Drive, volume, array, controller and subscription identifiers. */
-#define VUNO_IDENTIFIER_SIZE 16
+#define VUNO_IDENTIFIER_SIZE 16 /* drive, volume, array, controller, subscription */
 
 /* Drive, volume, array or controller identifiers within a scope. */
 typedef struct vuno_identifier_list_record {
@@ -229,8 +220,7 @@ typedef struct vuno_volume_information_list {
     vuno_volume_information Volumes[];
 } vuno_volume_information_list;
 
-/* A RAID level a volume can migrate to. */
-typedef struct vuno_migration_capability {
+typedef struct vuno_migration_capability { /* a RAID level to migrate to */
     uint32_t TargetRAIDLevel;
     uint8_t MinAdditionalDrivesCount;
 } vuno_migration_capability;
@@ -285,8 +275,7 @@ typedef struct vuno_controller_information_list {
     vuno_controller_information Controllers[];
 } vuno_controller_information_list;
 
-/* A RAID level a controller supports. */
-typedef struct vuno_raid_capability {
+typedef struct vuno_raid_capability { /* a RAID level the controller supports */
     uint32_t Level;
     uint16_t MinDrivesCount;
     uint16_t MaxDrivesCount;
@@ -322,13 +311,11 @@ typedef struct vuno_firmware_slot_list {
     vuno_firmware_slot Slots[];
 } vuno_firmware_slot_list;
 
-/* Identifier of the volume that CreateVolume made. */
-typedef struct vuno_volume_identifier {
+typedef struct vuno_volume_identifier { /* the volume CreateVolume made */
     uint8_t VolumeId[VUNO_IDENTIFIER_SIZE];
 } vuno_volume_identifier;
 
-/* A new event subscription. */
-typedef struct vuno_subscription {
+typedef struct vuno_subscription { /* a new event subscription */
     uint8_t SubscriptionId[VUNO_IDENTIFIER_SIZE];
     uint16_t EventQueueDepth;
 } vuno_subscription;
@@ -363,20 +350,16 @@ int vuno_connect_to_host(vuno_instance *instance, uint32_t vmd_location,
 int vuno_disconnect_from_host(vuno_instance *instance, int force, vuno_link_callback callback,
                               void *context);
 
-/*
- * Entry of the MCTP transport: a BMC-ME message from the ME (request set;
+/* Entry of the MCTP transport: a BMC-ME message from the ME (request set;
  * its tag is echoed in the reply) or the outcome of the exchange started by
  * the last command (request clear; mctp_status non-zero when it failed).
- * data excludes the transport's vendor header.
- */
+ * data excludes the transport's vendor header. */
 void bmc_me_mctp_message_received(vuno_instance *instance, bool request, uint8_t tag,
                                   int mctp_status, const uint8_t *data, uint32_t length);
 
 /*
- * Request operations.
- *
- * One operation per storage command of the executor. Each takes the
- * instance, its argument record (none for the two that have no arguments),
+ * Request operations. One operation per storage command of the executor.
+ * Each takes the instance, its argument record (none for the two without),
  * the completion callback and the user context handed back to it. The
  * operation copies everything it needs from the record before it returns,
  * so the caller may release the record at once.
@@ -446,13 +429,10 @@ typedef struct vuno_update_drive_firmware_args {
     uint32_t action;
 } vuno_update_drive_firmware_args;
 
-/*
- * strip_size: strip size in KiB divided by 2. raid_level: 1 RAID 0,
+/* strip_size: strip size in KiB divided by 2. raid_level: 1 RAID 0,
  * 2 RAID 1, 3 RAID 10, 4 RAID 5 (0 unknown). size: passed through in the
  * caller's unit. write_hole_policy: 0 Off, 1 Distributed, 2 Journaling
- * Drive. Allocate sizeof(vuno_create_volume_args) + count *
- * VUNO_IDENTIFIER_SIZE.
- */
+ * Drive. Allocate sizeof(vuno_create_volume_args) + count * 16. */
 typedef struct vuno_create_volume_args {
     uint16_t count;
     uint8_t name[16]; /* printable text, zero-padded, not terminated if full */

@@ -9,8 +9,7 @@
 #include "bmc_me_over_mctp.h"
 
 #include "utils.h"
-
-#include <string.h>
+#include "wire.h"
 
 /* Commands toward the ME go out as MCTP requests with tag 0. */
 #define COMMAND_TAG 0u
@@ -174,13 +173,14 @@ int bmc_me_connect_vmd(vuno_instance *instance, uint32_t vmd_location, bmc_me_ca
     }
     const uint8_t device = (uint8_t)((vmd_location >> 16) & 0xFFu);
     const uint8_t function = (uint8_t)(vmd_location >> 24);
-    const uint8_t message[CONNECT_REQUEST_SIZE] = {
-        BMC_ME_CMD_CONNECT,
-        (uint8_t)(vmd_location & 0xFFu),
-        (uint8_t)((vmd_location >> 8) & 0xFFu),
-        (uint8_t)((device << 3) | (function & 0x07u)),
-    };
-    return send_command(instance, message, sizeof(message));
+    uint8_t message[CONNECT_REQUEST_SIZE];
+    struct wire_writer writer;
+    wire_writer_init(&writer, message, sizeof message);
+    wire_put_u8(&writer, BMC_ME_CMD_CONNECT);
+    wire_put_u8(&writer, (uint8_t)(vmd_location & 0xFFu));
+    wire_put_u8(&writer, (uint8_t)((vmd_location >> 8) & 0xFFu));
+    wire_put_u8(&writer, (uint8_t)((device << 3) | (function & 0x07u)));
+    return send_command(instance, message, writer.offset);
 }
 
 int bmc_me_disconnect_vmd(vuno_instance *instance, int force, bmc_me_callback callback) {
@@ -198,8 +198,11 @@ int bmc_me_disconnect_vmd(vuno_instance *instance, int force, bmc_me_callback ca
     } else {
         LOG_DEBUG(instance, "Selected disconnect option.");
     }
-    const uint8_t message[DISCONNECT_REQUEST_SIZE] = {command};
-    return send_command(instance, message, sizeof(message));
+    uint8_t message[DISCONNECT_REQUEST_SIZE];
+    struct wire_writer writer;
+    wire_writer_init(&writer, message, sizeof message);
+    wire_put_u8(&writer, command);
+    return send_command(instance, message, writer.offset);
 }
 
 int bmc_me_transfer_data(vuno_instance *instance, const uint8_t *data, uint32_t length,
@@ -221,10 +224,12 @@ int bmc_me_transfer_data(vuno_instance *instance, const uint8_t *data, uint32_t 
         LOG_ERROR(instance, "Out of memory");
         return VUNO_STATUS_NOT_ENOUGH_MEMORY;
     }
-    message[0] = BMC_ME_CMD_TRANSFER_DATA;
-    put_be32(message + 1, length);
-    memcpy(message + BMC_ME_TRANSFER_HEADER_SIZE, data, length);
-    const int result = send_command(instance, message, BMC_ME_TRANSFER_HEADER_SIZE + length);
+    struct wire_writer writer;
+    wire_writer_init(&writer, message, BMC_ME_TRANSFER_HEADER_SIZE + length);
+    wire_put_u8(&writer, BMC_ME_CMD_TRANSFER_DATA);
+    wire_put_be32(&writer, length);
+    wire_put_bytes(&writer, data, length);
+    const int result = send_command(instance, message, writer.offset);
     sized_free(&message);
     return result;
 }
@@ -237,16 +242,20 @@ static void handle_response(vuno_instance *instance, int mctp_status, const uint
         LOG_ERROR(instance, "MCTP status %d", mctp_status);
         return;
     }
-    if (data == NULL || length < BMC_ME_RESPONSE_SIZE) {
+    struct wire_reader response;
+    wire_reader_init(&response, data, length);
+    const uint8_t command = wire_get_u8(&response);
+    const uint8_t status = wire_get_u8(&response);
+    if (response.overrun) {
         LOG_ERROR(instance, "Invalid Message data parameter");
         return;
     }
     if (!LOCK(instance, instance->me_ctx->lock, LOCK_OR_GIVE_UP)) {
         return;
     }
-    if (data[0] != ctx->command) {
+    if (command != ctx->command) {
         LOG_ERROR(instance, "Invalid BMC-ME Command command in response message: %d, expected: %d",
-                  data[0], ctx->command);
+                  command, ctx->command);
         UNLOCK(instance, instance->me_ctx->lock);
         return;
     }
@@ -258,35 +267,41 @@ static void handle_response(vuno_instance *instance, int mctp_status, const uint
     ctx->busy = 0;
     const bmc_me_callback callback = ctx->callback;
     ctx->callback = NULL;
-    const uint32_t command = ctx->command;
     UNLOCK(instance, instance->me_ctx->lock);
 
-    LOG_DEBUG(instance, "BMC-ME response for command %d with status %d.", command, data[1]);
-    callback(instance, map_response_status(instance, command, data[1]));
+    LOG_DEBUG(instance, "BMC-ME response for command %d with status %d.", command, status);
+    callback(instance, map_response_status(instance, command, status));
 }
 
 static void send_reply(vuno_instance *instance, uint8_t tag, uint8_t status) {
     LOG_DEBUG(instance, "Send MCTP Response to ME.");
-    const uint8_t reply[BMC_ME_RESPONSE_SIZE] = {BMC_ME_CMD_TRANSFER_DATA, status};
-    if (instance->callbacks.mctp_send(instance->user_context, false, tag, reply, sizeof(reply)) !=
+    uint8_t reply[BMC_ME_RESPONSE_SIZE];
+    struct wire_writer writer;
+    wire_writer_init(&writer, reply, sizeof reply);
+    wire_put_u8(&writer, BMC_ME_CMD_TRANSFER_DATA);
+    wire_put_u8(&writer, status);
+    if (instance->callbacks.mctp_send(instance->user_context, false, tag, reply, writer.offset) !=
         0) {
         LOG_ERROR(instance, "Error during sending MCTP Response to ME.");
     }
 }
 
-/* Checks an ME request; returns the reply status, ME_STATUS_DATA_RECEIVED
- * when the frame inside may go up. */
-static uint8_t check_request(vuno_instance *instance, const uint8_t *data, uint32_t length) {
-    if (data == NULL || length < MIN_ME_REQUEST_SIZE || length > MAX_ME_REQUEST_SIZE) {
+/* Checks an ME request and leaves the reader on the frame it carries;
+ * returns the reply status, ME_STATUS_DATA_RECEIVED when the frame may go
+ * up. */
+static uint8_t check_request(vuno_instance *instance, struct wire_reader *request) {
+    const uint32_t length = request->length;
+    if (length < MIN_ME_REQUEST_SIZE || length > MAX_ME_REQUEST_SIZE) {
         LOG_ERROR(instance, "Invalid MCTP Request data length: %d.", length);
         return ME_STATUS_INVALID_LENGTH;
     }
-    if (get_be32(data + 1) != length - BMC_ME_TRANSFER_HEADER_SIZE) {
+    const uint8_t command = wire_get_u8(request);
+    if (wire_get_be32(request) != wire_remaining(request)) {
         LOG_ERROR(instance, "MCTP Request data length: %d.", length);
         return ME_STATUS_INVALID_LENGTH;
     }
-    if (data[0] != BMC_ME_CMD_TRANSFER_DATA) {
-        LOG_ERROR(instance, "Not expected BMC-ME command: %d.", data[0]);
+    if (command != BMC_ME_CMD_TRANSFER_DATA) {
+        LOG_ERROR(instance, "Not expected BMC-ME command: %d.", command);
         return ME_STATUS_UNEXPECTED_COMMAND;
     }
     return ME_STATUS_DATA_RECEIVED;
@@ -299,7 +314,9 @@ static void handle_request(vuno_instance *instance, uint8_t tag, int mctp_status
         LOG_ERROR(instance, "MCTP Request received with MCTP error: %d.", mctp_status);
         return;
     }
-    const uint8_t status = check_request(instance, data, length);
+    struct wire_reader request;
+    wire_reader_init(&request, data, length);
+    const uint8_t status = check_request(instance, &request);
     if (status != ME_STATUS_DATA_RECEIVED) {
         send_reply(instance, tag, status);
         return;
@@ -308,8 +325,9 @@ static void handle_request(vuno_instance *instance, uint8_t tag, int mctp_status
     /* The ME has delivered the frame either way, so a failed reply does
      * not hold it back. */
     send_reply(instance, tag, status);
-    instance->deliver.frame_received(instance, data + BMC_ME_TRANSFER_HEADER_SIZE,
-                                     length - BMC_ME_TRANSFER_HEADER_SIZE);
+    const uint32_t frame_length = wire_remaining(&request);
+    const struct wire_reader frame = wire_take(&request, frame_length);
+    instance->deliver.frame_received(instance, frame.data, frame.length);
 }
 
 void bmc_me_mctp_message_received(vuno_instance *instance, bool request, uint8_t tag,

@@ -8,16 +8,41 @@
  * field: bytes 3 to 12 of Data Frame [0]. */
 #define CHECKSUMMED_HEADER_SIZE 10u
 
-static void write_frame_byte0(uint8_t *frame, uint8_t type) {
+void sp_put_byte0(struct wire_writer *writer, uint8_t type) {
     /* Message IDs are not used: bits 7..2 always stay 0. */
-    frame[0] = 0;
-    set_bits(&frame[0], SP_FRAME_TYPE_MASK, type);
+    uint8_t byte0 = 0;
+    set_bits(&byte0, SP_FRAME_TYPE_MASK, type);
+    wire_put_u8(writer, byte0);
+}
+
+void sp_put_next_header(struct wire_writer *writer, uint16_t index) {
+    sp_put_byte0(writer, SP_FRAME_TYPE_DATA);
+    wire_put_le16(writer, index);
+}
+
+void sp_put_first_header(struct wire_writer *writer, const struct sp_first_header *header) {
+    sp_put_next_header(writer, 0);
+    wire_put_u8(writer, header->service_id);
+    wire_put_u8(writer, header->reserved);
+    wire_put_le32(writer, header->total);
+    wire_put_le32(writer, header->crc);
+}
+
+void sp_get_first_header_fields(struct wire_reader *reader, struct sp_first_header *header) {
+    header->service_id = wire_get_u8(reader);
+    header->reserved = wire_get_u8(reader);
+    header->total = wire_get_le32(reader);
+    header->crc = wire_get_le32(reader);
 }
 
 uint32_t sp_message_crc(uint8_t service_id, uint8_t reserved, uint32_t total,
                         const uint8_t *payload, uint32_t payload_size) {
-    uint8_t header[CHECKSUMMED_HEADER_SIZE] = {service_id, reserved};
-    put_le32(&header[2], total);
+    uint8_t header[CHECKSUMMED_HEADER_SIZE] = {0};
+    struct wire_writer writer;
+    wire_writer_init(&writer, header, sizeof header);
+    wire_put_u8(&writer, service_id);
+    wire_put_u8(&writer, reserved);
+    wire_put_le32(&writer, total);
     const uint32_t header_crc = crc32c(NULL, header, sizeof header);
     return crc32c(&header_crc, payload, payload_size);
 }
@@ -43,23 +68,24 @@ uint32_t sp_frame_count(uint32_t total) {
 }
 
 uint32_t sp_write_first_header(uint8_t *frame, const struct sp_first_header *header) {
-    sp_write_next_header(frame, 0);
-    frame[3] = header->service_id;
-    frame[4] = header->reserved;
-    put_le32(&frame[5], header->total);
-    put_le32(&frame[9], header->crc);
+    struct wire_writer writer;
+    wire_writer_init(&writer, frame, SP_FIRST_HEADER_SIZE);
+    sp_put_first_header(&writer, header);
     return SP_FIRST_HEADER_SIZE;
 }
 
 uint32_t sp_write_next_header(uint8_t *frame, uint16_t index) {
-    write_frame_byte0(frame, SP_FRAME_TYPE_DATA);
-    put_le16(&frame[1], index);
+    struct wire_writer writer;
+    wire_writer_init(&writer, frame, SP_NEXT_HEADER_SIZE);
+    sp_put_next_header(&writer, index);
     return SP_NEXT_HEADER_SIZE;
 }
 
 uint32_t sp_write_status_frame(uint8_t *frame, uint8_t status) {
-    write_frame_byte0(frame, SP_FRAME_TYPE_STATUS);
-    frame[1] = status;
+    struct wire_writer writer;
+    wire_writer_init(&writer, frame, SP_STATUS_FRAME_SIZE);
+    sp_put_byte0(&writer, SP_FRAME_TYPE_STATUS);
+    wire_put_u8(&writer, status);
     return SP_STATUS_FRAME_SIZE;
 }
 
@@ -71,17 +97,13 @@ uint8_t sp_frame_message_id(const uint8_t *frame) {
     return get_bits(frame[0], SP_MESSAGE_ID_MASK);
 }
 
-uint8_t sp_frame_control_type(const uint8_t *frame) {
-    return get_bits(frame[0], SP_CONTROL_TYPE_MASK);
-}
-
 uint16_t sp_frame_index(const uint8_t *frame) {
     return get_le16(&frame[1]);
 }
 
 void sp_read_first_header(const uint8_t *frame, struct sp_first_header *header) {
-    header->service_id = frame[3];
-    header->reserved = frame[4];
-    header->total = get_le32(&frame[5]);
-    header->crc = get_le32(&frame[9]);
+    struct wire_reader reader;
+    wire_reader_init(&reader, frame + SP_NEXT_HEADER_SIZE,
+                     SP_FIRST_HEADER_SIZE - SP_NEXT_HEADER_SIZE);
+    sp_get_first_header_fields(&reader, header);
 }

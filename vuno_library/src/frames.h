@@ -5,6 +5,8 @@
 #ifndef VUNO_FRAMES_H
 #define VUNO_FRAMES_H
 
+#include "wire.h"
+
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -72,17 +74,24 @@ uint32_t sp_next_part_size(uint32_t total, uint32_t offset);
 /* Number of frames a message of `total` bytes needs (0 for 0 bytes). */
 uint32_t sp_frame_count(uint32_t total);
 
-/* Builders; each returns the header length written. The caller copies the
- * payload part behind the header. */
+/* Frame fields through the wire cursors. Byte 0 of every frame: */
+void sp_put_byte0(struct wire_writer *writer, uint8_t type);
+/* Data Frame headers after byte 0: the index, then for Data Frame [0] the
+ * Service ID, reserved byte, Total number of bytes and CRC. */
+void sp_put_first_header(struct wire_writer *writer, const struct sp_first_header *header);
+void sp_put_next_header(struct wire_writer *writer, uint16_t index);
+void sp_get_first_header_fields(struct wire_reader *reader, struct sp_first_header *header);
+
+/* The same over a buffer the caller has sized, for the simulated host,
+ * which builds and checks frames of its own: the writers fill the fixed
+ * header at the start of `frame` and return its length; the readers expect
+ * the header to be there. The library itself reads frames only through
+ * the cursors. */
 uint32_t sp_write_first_header(uint8_t *frame, const struct sp_first_header *header);
 uint32_t sp_write_next_header(uint8_t *frame, uint16_t index);
 uint32_t sp_write_status_frame(uint8_t *frame, uint8_t status);
-
-/* Parsers of byte 0 and of the Data Frame headers (no length checks: the
- * caller checks the frame length first). */
 uint8_t sp_frame_type(const uint8_t *frame);
 uint8_t sp_frame_message_id(const uint8_t *frame);
-uint8_t sp_frame_control_type(const uint8_t *frame);
 uint16_t sp_frame_index(const uint8_t *frame);
 void sp_read_first_header(const uint8_t *frame, struct sp_first_header *header);
 

@@ -2,9 +2,9 @@
 
 #include "commands.h"
 #include "library.h"
-#include "payload_writer.h"
 #include "ssi.h"
 #include "utils.h"
+#include "wire.h"
 
 #include <assert.h>
 #include <stddef.h>
@@ -16,25 +16,25 @@
 #define POLICY_MASK 0xF0u
 #define EXISTING_DATA_MASK 0x08u
 
-static void put_bit_field(struct payload_writer *writer, uint8_t mask, uint32_t value) {
+static void put_bit_field(struct wire_writer *writer, uint8_t mask, uint32_t value) {
     uint8_t byte = 0;
     set_bits(&byte, mask, value);
-    payload_put_u8(writer, byte);
+    wire_put_u8(writer, byte);
 }
 
-static void put_identifier(struct payload_writer *writer,
+static void put_identifier(struct wire_writer *writer,
                            const uint8_t identifier[VUNO_IDENTIFIER_SIZE]) {
-    payload_put_bytes(writer, identifier, VUNO_IDENTIFIER_SIZE);
+    wire_put_bytes(writer, identifier, VUNO_IDENTIFIER_SIZE);
 }
 
-static void put_identifiers(struct payload_writer *writer,
+static void put_identifiers(struct wire_writer *writer,
                             const uint8_t (*identifiers)[VUNO_IDENTIFIER_SIZE], uint16_t count) {
     for (uint16_t i = 0; i < count; ++i) {
         put_identifier(writer, identifiers[i]);
     }
 }
 
-static void put_scope(struct payload_writer *writer, const vuno_scope *scope) {
+static void put_scope(struct wire_writer *writer, const vuno_scope *scope) {
     put_bit_field(writer, SCOPE_TYPE_MASK, scope->type);
     put_identifier(writer, scope->identifier);
 }
@@ -42,31 +42,31 @@ static void put_scope(struct payload_writer *writer, const vuno_scope *scope) {
 /* Payload builders, one per shape; each writes its record's fields in wire
  * order. */
 
-static void write_scope(struct payload_writer *writer, const void *args) {
+static void write_scope(struct wire_writer *writer, const void *args) {
     put_scope(writer, args);
 }
 
-static void write_identifier(struct payload_writer *writer, const void *args) {
+static void write_identifier(struct wire_writer *writer, const void *args) {
     const vuno_identifier *record = args;
     put_identifier(writer, record->identifier);
 }
 
-static void write_identifier_flag(struct payload_writer *writer, const void *args) {
+static void write_identifier_flag(struct wire_writer *writer, const void *args) {
     const vuno_identifier_flag *record = args;
     put_identifier(writer, record->identifier);
     put_bit_field(writer, FLAG_MASK, record->flag);
 }
 
-static void write_identifier_policy(struct payload_writer *writer, const void *args) {
+static void write_identifier_policy(struct wire_writer *writer, const void *args) {
     const vuno_identifier_policy *record = args;
     put_identifier(writer, record->identifier);
     put_bit_field(writer, POLICY_MASK, record->policy);
 }
 
-static void write_identifier_list(struct payload_writer *writer, const void *args) {
+static void write_identifier_list(struct wire_writer *writer, const void *args) {
     const vuno_identifier_list *record = args;
     put_identifier(writer, record->identifier);
-    payload_put_le16(writer, record->count);
+    wire_put_le16(writer, record->count);
     put_identifiers(writer, record->drives, record->count);
 }
 
@@ -75,12 +75,12 @@ static uint64_t identifier_list_drive_bytes(const void *args) {
     return (uint64_t)record->count * VUNO_IDENTIFIER_SIZE;
 }
 
-static void write_firmware_to_slot(struct payload_writer *writer, const void *args) {
+static void write_firmware_to_slot(struct wire_writer *writer, const void *args) {
     const vuno_send_firmware_to_slot_args *record = args;
-    payload_put_le16(writer, record->slot);
-    payload_put_le32(writer, record->image_length);
-    payload_put_bytes(writer, record->revision, sizeof record->revision);
-    payload_put_bytes(writer, record->image, record->image_length);
+    wire_put_le16(writer, record->slot);
+    wire_put_le32(writer, record->image_length);
+    wire_put_bytes(writer, record->revision, sizeof record->revision);
+    wire_put_bytes(writer, record->image, record->image_length);
 }
 
 static uint64_t firmware_image_bytes(const void *args) {
@@ -88,24 +88,24 @@ static uint64_t firmware_image_bytes(const void *args) {
     return record->image_length;
 }
 
-static void write_update_drive_firmware(struct payload_writer *writer, const void *args) {
+static void write_update_drive_firmware(struct wire_writer *writer, const void *args) {
     const vuno_update_drive_firmware_args *record = args;
-    payload_put_le16(writer, record->slot);
+    wire_put_le16(writer, record->slot);
     put_identifier(writer, record->drive);
-    payload_put_u8(writer, (uint8_t)record->action);
+    wire_put_u8(writer, (uint8_t)record->action);
 }
 
-static void write_create_volume(struct payload_writer *writer, const void *args) {
+static void write_create_volume(struct wire_writer *writer, const void *args) {
     const vuno_create_volume_args *record = args;
-    payload_put_le16(writer, record->count);
-    payload_put_bytes(writer, record->name, sizeof record->name);
-    payload_put_le16(writer, (uint16_t)record->strip_size);
-    payload_put_u8(writer, (uint8_t)record->raid_level);
-    payload_put_le64(writer, record->size);
+    wire_put_le16(writer, record->count);
+    wire_put_bytes(writer, record->name, sizeof record->name);
+    wire_put_le16(writer, (uint16_t)record->strip_size);
+    wire_put_u8(writer, (uint8_t)record->raid_level);
+    wire_put_le64(writer, record->size);
     uint8_t policy_and_flag = 0;
     set_bits(&policy_and_flag, POLICY_MASK, record->write_hole_policy);
     set_bits(&policy_and_flag, EXISTING_DATA_MASK, record->existing_data);
-    payload_put_u8(writer, policy_and_flag);
+    wire_put_u8(writer, policy_and_flag);
     put_identifier(writer, record->existing_data_drive);
     put_identifier(writer, record->journaling_drive);
     put_identifiers(writer, record->drives, record->count);
@@ -116,18 +116,18 @@ static uint64_t create_volume_drive_bytes(const void *args) {
     return (uint64_t)record->count * VUNO_IDENTIFIER_SIZE;
 }
 
-static void write_expand_volume(struct payload_writer *writer, const void *args) {
+static void write_expand_volume(struct wire_writer *writer, const void *args) {
     const vuno_expand_volume_args *record = args;
     put_identifier(writer, record->volume);
-    payload_put_le64(writer, record->size);
+    wire_put_le64(writer, record->size);
 }
 
-static void write_change_raid_level(struct payload_writer *writer, const void *args) {
+static void write_change_raid_level(struct wire_writer *writer, const void *args) {
     const vuno_change_raid_level_args *record = args;
     put_identifier(writer, record->volume);
-    payload_put_le16(writer, record->strip_size);
-    payload_put_u8(writer, (uint8_t)record->raid_level);
-    payload_put_le16(writer, record->count);
+    wire_put_le16(writer, record->strip_size);
+    wire_put_u8(writer, (uint8_t)record->raid_level);
+    wire_put_le16(writer, record->count);
     put_identifiers(writer, record->drives, record->count);
 }
 
@@ -136,25 +136,25 @@ static uint64_t change_raid_level_drive_bytes(const void *args) {
     return (uint64_t)record->count * VUNO_IDENTIFIER_SIZE;
 }
 
-static void write_rename_volume(struct payload_writer *writer, const void *args) {
+static void write_rename_volume(struct wire_writer *writer, const void *args) {
     const vuno_rename_volume_args *record = args;
     put_identifier(writer, record->volume);
-    payload_put_bytes(writer, record->name, sizeof record->name);
+    wire_put_bytes(writer, record->name, sizeof record->name);
 }
 
-static void write_raid_write_hole_policy(struct payload_writer *writer, const void *args) {
+static void write_raid_write_hole_policy(struct wire_writer *writer, const void *args) {
     const vuno_set_raid_write_hole_policy_args *record = args;
     put_identifier(writer, record->volume);
     put_bit_field(writer, POLICY_MASK, record->policy);
     put_identifier(writer, record->journaling_drive);
 }
 
-static void write_event_subscription(struct payload_writer *writer, const void *args) {
+static void write_event_subscription(struct wire_writer *writer, const void *args) {
     const vuno_create_event_subscription_args *record = args;
     put_scope(writer, &record->scope);
-    payload_put_u8(writer, record->count);
+    wire_put_u8(writer, record->count);
     for (uint8_t i = 0; i < record->count; ++i) {
-        payload_put_u8(writer, (uint8_t)record->event_types[i]);
+        wire_put_u8(writer, (uint8_t)record->event_types[i]);
     }
 }
 
@@ -163,10 +163,10 @@ static uint64_t event_type_bytes(const void *args) {
     return record->count;
 }
 
-static void write_get_events(struct payload_writer *writer, const void *args) {
+static void write_get_events(struct wire_writer *writer, const void *args) {
     const vuno_get_events_args *record = args;
     put_identifier(writer, record->subscription);
-    payload_put_le32(writer, record->argument);
+    wire_put_le32(writer, record->argument);
 }
 
 struct payload_shape {
@@ -174,7 +174,7 @@ struct payload_shape {
     /* Bytes of the list or image after the fixed part; NULL when none. */
     uint64_t (*variable_size)(const void *args);
     /* NULL for the commands without payload, which take no record. */
-    void (*write)(struct payload_writer *writer, const void *args);
+    void (*write)(struct wire_writer *writer, const void *args);
 };
 
 static const struct payload_shape request_NONE = {0, NULL, NULL};
@@ -231,12 +231,12 @@ static int submit_request(vuno_instance *instance, enum command_code code, const
     if (status != VUNO_STATUS_SUCCESS) {
         return status;
     }
-    struct payload_writer writer;
-    payload_writer_init(&writer, request->message + SSI_REQUEST_HEADER_SIZE, (uint32_t)size);
+    struct wire_writer writer;
+    wire_writer_init(&writer, request->message + SSI_REQUEST_HEADER_SIZE, (uint32_t)size);
     if (shape->write != NULL) {
         shape->write(&writer, args);
     }
-    assert(payload_writer_complete(&writer) && "payload size and builder disagree");
+    assert(wire_writer_complete(&writer) && "payload size and builder disagree");
     return ssi_send_request(instance, request);
 }
 

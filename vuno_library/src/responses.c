@@ -10,9 +10,9 @@
 
 #include "commands.h"
 #include "library.h"
-#include "payload_reader.h"
 #include "ssi.h"
 #include "utils.h"
+#include "wire.h"
 
 #include <assert.h>
 #include <stddef.h>
@@ -68,7 +68,7 @@
 
 /* Reads one part of the wire (fixed fields or one element) into the
  * record. */
-typedef void (*part_decoder)(struct payload_reader *wire, void *destination);
+typedef void (*part_decoder)(struct wire_reader *wire, void *destination);
 
 struct record_shape {
     uint32_t count_width;       /* 0 (fixed record), 1 or 2 bytes, on the wire and in the record */
@@ -82,59 +82,59 @@ struct record_shape {
     part_decoder decode_element; /* none for a fixed record */
 };
 
-static void decode_identifier(struct payload_reader *wire, void *destination) {
-    payload_get_bytes(wire, destination, VUNO_IDENTIFIER_SIZE);
+static void decode_identifier(struct wire_reader *wire, void *destination) {
+    wire_get_bytes(wire, destination, VUNO_IDENTIFIER_SIZE);
 }
 
-static void decode_sata_link(struct payload_reader *wire, vuno_drive_sata *sata) {
-    const uint8_t link = payload_get_u8(wire);
+static void decode_sata_link(struct wire_reader *wire, vuno_drive_sata *sata) {
+    const uint8_t link = wire_get_u8(wire);
     sata->NCQSupported = get_bits(link, SATA_NCQ_SUPPORTED);
     sata->SolidStateDrive = get_bits(link, SATA_SOLID_STATE_DRIVE);
     sata->NegotiatedLinkRate = get_bits(link, SATA_LINK_RATE);
 }
 
-static void decode_pcie_link(struct payload_reader *wire, vuno_drive_nvme *nvme) {
-    nvme->VendorId = payload_get_le16(wire);
-    const uint8_t link = payload_get_u8(wire);
+static void decode_pcie_link(struct wire_reader *wire, vuno_drive_nvme *nvme) {
+    nvme->VendorId = wire_get_le16(wire);
+    const uint8_t link = wire_get_u8(wire);
     nvme->DualControllerNVMe = get_bits(link, NVME_DUAL_CONTROLLER);
     nvme->DualControllerOrder = get_bits(link, NVME_DUAL_CONTROLLER_ORDER);
     nvme->AttachedToPCH = get_bits(link, NVME_ATTACHED_TO_PCH);
     nvme->NegotiatedLinkRate = get_bits(link, NVME_LINK_RATE);
 }
 
-static void decode_vmd_location(struct payload_reader *wire, vuno_drive_nvme *nvme) {
-    nvme->SocketNumber = payload_get_le16(wire);
-    nvme->VMDControllerNumber = payload_get_le16(wire);
-    nvme->RootPortOffset = payload_get_le16(wire);
-    nvme->PhysicalSlotNumber = payload_get_le64(wire);
+static void decode_vmd_location(struct wire_reader *wire, vuno_drive_nvme *nvme) {
+    nvme->SocketNumber = wire_get_le16(wire);
+    nvme->VMDControllerNumber = wire_get_le16(wire);
+    nvme->RootPortOffset = wire_get_le16(wire);
+    nvme->PhysicalSlotNumber = wire_get_le64(wire);
 }
 
-static void decode_drive(struct payload_reader *wire, void *destination) {
+static void decode_drive(struct wire_reader *wire, void *destination) {
     vuno_drive_information *drive = destination;
-    payload_get_bytes(wire, drive->Id, sizeof drive->Id);
-    payload_get_bytes(wire, drive->ArrayId, sizeof drive->ArrayId);
-    payload_get_bytes(wire, drive->ControllerId, sizeof drive->ControllerId);
-    payload_get_bytes(wire, drive->Serial, sizeof drive->Serial);
-    payload_get_bytes(wire, drive->Model, sizeof drive->Model);
-    payload_get_bytes(wire, drive->FwRev, sizeof drive->FwRev);
-    drive->Size = payload_get_le64(wire);
-    drive->LogicalBlockSize = payload_get_le32(wire);
-    drive->PhysicalBlockSize = payload_get_le32(wire);
-    drive->Status = payload_get_u8(wire);
-    drive->Usage = payload_get_u8(wire);
-    const uint8_t flags = payload_get_u8(wire);
+    wire_get_bytes(wire, drive->Id, sizeof drive->Id);
+    wire_get_bytes(wire, drive->ArrayId, sizeof drive->ArrayId);
+    wire_get_bytes(wire, drive->ControllerId, sizeof drive->ControllerId);
+    wire_get_bytes(wire, drive->Serial, sizeof drive->Serial);
+    wire_get_bytes(wire, drive->Model, sizeof drive->Model);
+    wire_get_bytes(wire, drive->FwRev, sizeof drive->FwRev);
+    drive->Size = wire_get_le64(wire);
+    drive->LogicalBlockSize = wire_get_le32(wire);
+    drive->PhysicalBlockSize = wire_get_le32(wire);
+    drive->Status = wire_get_u8(wire);
+    drive->Usage = wire_get_u8(wire);
+    const uint8_t flags = wire_get_u8(wire);
     drive->SystemDrive = get_bits(flags, DRIVE_SYSTEM_DRIVE);
     drive->ActivateLedSupport = get_bits(flags, DRIVE_ACTIVATE_LED_SUPPORT);
     drive->PrebootVisible = get_bits(flags, DRIVE_PREBOOT_VISIBLE);
     drive->WriteCacheState = get_bits(flags, DRIVE_WRITE_CACHE_STATE);
-    drive->Type = payload_get_u8(wire);
+    drive->Type = wire_get_u8(wire);
 
     switch (drive->Type) {
     case VUNO_DRIVE_TYPE_SATA_OPTICAL:
-        drive->Sata.PortNumber = payload_get_u8(wire);
+        drive->Sata.PortNumber = wire_get_u8(wire);
         break;
     case VUNO_DRIVE_TYPE_SATA:
-        drive->Sata.PortNumber = payload_get_u8(wire);
+        drive->Sata.PortNumber = wire_get_u8(wire);
         decode_sata_link(wire, &drive->Sata);
         break;
     case VUNO_DRIVE_TYPE_NON_VMD:
@@ -150,135 +150,135 @@ static void decode_drive(struct payload_reader *wire, void *destination) {
     }
 }
 
-static void decode_volume(struct payload_reader *wire, void *destination) {
+static void decode_volume(struct wire_reader *wire, void *destination) {
     vuno_volume_information *volume = destination;
-    payload_get_bytes(wire, volume->Id, sizeof volume->Id);
-    payload_get_bytes(wire, volume->ArrayId, sizeof volume->ArrayId);
-    volume->ArrayOrdinal = payload_get_u8(wire);
-    payload_get_bytes(wire, volume->Name, sizeof volume->Name);
-    volume->State = payload_get_u8(wire);
-    volume->Level = payload_get_u8(wire);
-    volume->Size = payload_get_le64(wire);
-    volume->StripSizeCode = payload_get_le16(wire);
-    volume->DrivesNumber = payload_get_u8(wire);
-    volume->MigrationProgress = payload_get_le16(wire);
-    const uint8_t flags = payload_get_u8(wire);
+    wire_get_bytes(wire, volume->Id, sizeof volume->Id);
+    wire_get_bytes(wire, volume->ArrayId, sizeof volume->ArrayId);
+    volume->ArrayOrdinal = wire_get_u8(wire);
+    wire_get_bytes(wire, volume->Name, sizeof volume->Name);
+    volume->State = wire_get_u8(wire);
+    volume->Level = wire_get_u8(wire);
+    volume->Size = wire_get_le64(wire);
+    volume->StripSizeCode = wire_get_le16(wire);
+    volume->DrivesNumber = wire_get_u8(wire);
+    volume->MigrationProgress = wire_get_le16(wire);
+    const uint8_t flags = wire_get_u8(wire);
     volume->Initialized = get_bits(flags, VOLUME_INITIALIZED);
     volume->Migrating = get_bits(flags, VOLUME_MIGRATING);
     volume->SystemVolume = get_bits(flags, VOLUME_SYSTEM_VOLUME);
-    volume->VerifyErrors = payload_get_le32(wire);
-    volume->VerifyBadBlocks = payload_get_le32(wire);
-    volume->LogicalBlockSize = payload_get_le32(wire);
-    const uint8_t policies = payload_get_u8(wire);
+    volume->VerifyErrors = wire_get_le32(wire);
+    volume->VerifyBadBlocks = wire_get_le32(wire);
+    volume->LogicalBlockSize = wire_get_le32(wire);
+    const uint8_t policies = wire_get_u8(wire);
     volume->VolumeCachePolicy = get_bits(policies, VOLUME_CACHE_POLICY);
     volume->RAIDWriteHolePolicy = get_bits(policies, VOLUME_WRITE_HOLE_POLICY);
-    payload_get_bytes(wire, volume->JournalingDriveIdentifier,
-                      sizeof volume->JournalingDriveIdentifier);
+    wire_get_bytes(wire, volume->JournalingDriveIdentifier,
+                   sizeof volume->JournalingDriveIdentifier);
 }
 
-static void decode_migration_capability(struct payload_reader *wire, void *destination) {
+static void decode_migration_capability(struct wire_reader *wire, void *destination) {
     vuno_migration_capability *capability = destination;
-    capability->TargetRAIDLevel = payload_get_u8(wire);
-    capability->MinAdditionalDrivesCount = payload_get_u8(wire);
+    capability->TargetRAIDLevel = wire_get_u8(wire);
+    capability->MinAdditionalDrivesCount = wire_get_u8(wire);
 }
 
-static void decode_array(struct payload_reader *wire, void *destination) {
+static void decode_array(struct wire_reader *wire, void *destination) {
     vuno_array_information *array = destination;
-    payload_get_bytes(wire, array->Id, sizeof array->Id);
-    payload_get_bytes(wire, array->Name, sizeof array->Name);
-    array->TotalSize = payload_get_le64(wire);
-    array->FreeSize = payload_get_le64(wire);
-    array->VolatileWriteCacheState = get_bits(payload_get_u8(wire), ARRAY_VOLATILE_WRITE_CACHE);
+    wire_get_bytes(wire, array->Id, sizeof array->Id);
+    wire_get_bytes(wire, array->Name, sizeof array->Name);
+    array->TotalSize = wire_get_le64(wire);
+    array->FreeSize = wire_get_le64(wire);
+    array->VolatileWriteCacheState = get_bits(wire_get_u8(wire), ARRAY_VOLATILE_WRITE_CACHE);
 }
 
-static void decode_version(struct payload_reader *wire, uint16_t version[4]) {
+static void decode_version(struct wire_reader *wire, uint16_t version[4]) {
     for (unsigned part = 0; part < 4; ++part) {
-        version[part] = payload_get_le16(wire);
+        version[part] = wire_get_le16(wire);
     }
 }
 
-static void decode_controller_type_specific(struct payload_reader *wire,
+static void decode_controller_type_specific(struct wire_reader *wire,
                                             vuno_controller_information *controller) {
     switch (controller->Type) {
     case VUNO_CONTROLLER_TYPE_AHCI:
-        controller->ControllerMode = get_bits(payload_get_u8(wire), CONTROLLER_MODE);
+        controller->ControllerMode = get_bits(wire_get_u8(wire), CONTROLLER_MODE);
         break;
     case VUNO_CONTROLLER_TYPE_VMD:
-        payload_get_bytes(wire, controller->VmdDetails, sizeof controller->VmdDetails);
+        wire_get_bytes(wire, controller->VmdDetails, sizeof controller->VmdDetails);
         break;
     default:
         break;
     }
 }
 
-static void decode_controller(struct payload_reader *wire, void *destination) {
+static void decode_controller(struct wire_reader *wire, void *destination) {
     vuno_controller_information *controller = destination;
-    payload_get_bytes(wire, controller->Id, sizeof controller->Id);
-    payload_get_bytes(wire, controller->Name, sizeof controller->Name);
-    controller->VendorId = payload_get_le16(wire);
-    controller->DeviceId = payload_get_le16(wire);
-    controller->SubsystemId = payload_get_le16(wire);
-    controller->HardwareRev = payload_get_u8(wire);
-    controller->PreosDriverLoaded = get_bits(payload_get_u8(wire), CONTROLLER_PREOS_DRIVER_LOADED);
+    wire_get_bytes(wire, controller->Id, sizeof controller->Id);
+    wire_get_bytes(wire, controller->Name, sizeof controller->Name);
+    controller->VendorId = wire_get_le16(wire);
+    controller->DeviceId = wire_get_le16(wire);
+    controller->SubsystemId = wire_get_le16(wire);
+    controller->HardwareRev = wire_get_u8(wire);
+    controller->PreosDriverLoaded = get_bits(wire_get_u8(wire), CONTROLLER_PREOS_DRIVER_LOADED);
     decode_version(wire, controller->OSDriverVer);
     decode_version(wire, controller->PreosDriverVer);
-    controller->MaxVolumesPerArray = payload_get_le16(wire);
-    controller->MaxVolumesPerController = payload_get_le16(wire);
-    controller->MaxDrivesPerController = payload_get_le16(wire);
-    const uint8_t policies = payload_get_u8(wire);
+    controller->MaxVolumesPerArray = wire_get_le16(wire);
+    controller->MaxVolumesPerController = wire_get_le16(wire);
+    controller->MaxDrivesPerController = wire_get_le16(wire);
+    const uint8_t policies = wire_get_u8(wire);
     controller->ROHIEnabled = get_bits(policies, CONTROLLER_ROHI_ENABLED);
     controller->ReadPatrolEnabled = get_bits(policies, CONTROLLER_READ_PATROL_ENABLED);
-    controller->Type = payload_get_u8(wire);
-    struct payload_reader type_specific = payload_take(wire, CONTROLLER_TYPE_SPECIFIC_SIZE);
+    controller->Type = wire_get_u8(wire);
+    struct wire_reader type_specific = wire_take(wire, CONTROLLER_TYPE_SPECIFIC_SIZE);
     decode_controller_type_specific(&type_specific, controller);
 }
 
-static void decode_raid_capability(struct payload_reader *wire, void *destination) {
+static void decode_raid_capability(struct wire_reader *wire, void *destination) {
     vuno_raid_capability *capability = destination;
-    capability->Level = payload_get_u8(wire);
-    capability->MinDrivesCount = payload_get_le16(wire);
-    capability->MaxDrivesCount = payload_get_le16(wire);
-    const uint8_t parity = payload_get_u8(wire);
+    capability->Level = wire_get_u8(wire);
+    capability->MinDrivesCount = wire_get_le16(wire);
+    capability->MaxDrivesCount = wire_get_le16(wire);
+    const uint8_t parity = wire_get_u8(wire);
     capability->EvenDriveCount = get_bits(parity, RAID_EVEN_DRIVE_COUNT);
     capability->OddDriveCount = get_bits(parity, RAID_ODD_DRIVE_COUNT);
-    capability->DefaultStripSizeCode = payload_get_le16(wire);
-    capability->SupportedStripSizesMask = payload_get_le16(wire);
+    capability->DefaultStripSizeCode = wire_get_le16(wire);
+    capability->SupportedStripSizesMask = wire_get_le16(wire);
 }
 
-static void decode_executor(struct payload_reader *wire, void *destination) {
+static void decode_executor(struct wire_reader *wire, void *destination) {
     vuno_executor_information *executor = destination;
-    executor->SSIVersionMajor = payload_get_le16(wire);
-    executor->SSIVersionMinor = payload_get_le16(wire);
-    payload_get_bytes(wire, executor->ExecutorVersion, sizeof executor->ExecutorVersion);
-    executor->Reserved = payload_get_le32(wire);
+    executor->SSIVersionMajor = wire_get_le16(wire);
+    executor->SSIVersionMinor = wire_get_le16(wire);
+    wire_get_bytes(wire, executor->ExecutorVersion, sizeof executor->ExecutorVersion);
+    executor->Reserved = wire_get_le32(wire);
 }
 
-static void decode_firmware_slot_fields(struct payload_reader *wire, void *destination) {
+static void decode_firmware_slot_fields(struct wire_reader *wire, void *destination) {
     vuno_firmware_slot_list *slots = destination;
-    slots->Capacity = payload_get_le32(wire);
+    slots->Capacity = wire_get_le32(wire);
 }
 
-static void decode_firmware_slot(struct payload_reader *wire, void *destination) {
+static void decode_firmware_slot(struct wire_reader *wire, void *destination) {
     vuno_firmware_slot *slot = destination;
-    slot->Number = payload_get_le16(wire);
-    payload_get_bytes(wire, slot->Revision, sizeof slot->Revision);
+    slot->Number = wire_get_le16(wire);
+    wire_get_bytes(wire, slot->Revision, sizeof slot->Revision);
 }
 
-static void decode_volume_identifier(struct payload_reader *wire, void *destination) {
+static void decode_volume_identifier(struct wire_reader *wire, void *destination) {
     vuno_volume_identifier *volume = destination;
-    payload_get_bytes(wire, volume->VolumeId, sizeof volume->VolumeId);
+    wire_get_bytes(wire, volume->VolumeId, sizeof volume->VolumeId);
 }
 
-static void decode_subscription(struct payload_reader *wire, void *destination) {
+static void decode_subscription(struct wire_reader *wire, void *destination) {
     vuno_subscription *subscription = destination;
-    payload_get_bytes(wire, subscription->SubscriptionId, sizeof subscription->SubscriptionId);
-    subscription->EventQueueDepth = payload_get_le16(wire);
+    wire_get_bytes(wire, subscription->SubscriptionId, sizeof subscription->SubscriptionId);
+    subscription->EventQueueDepth = wire_get_le16(wire);
 }
 
-static void decode_event(struct payload_reader *wire, void *destination) {
+static void decode_event(struct wire_reader *wire, void *destination) {
     vuno_event *event = destination;
-    event->EventType = payload_get_u8(wire);
-    payload_get_bytes(wire, event->EventIdentifier, sizeof event->EventIdentifier);
+    event->EventType = wire_get_u8(wire);
+    wire_get_bytes(wire, event->EventIdentifier, sizeof event->EventIdentifier);
 }
 
 #define MEMBER_SIZE(type, member) sizeof(((type *)0)->member)
@@ -349,12 +349,12 @@ static const struct record_shape *shape_of(uint8_t command_code) {
     return shape->decode_fields == NULL && shape->decode_element == NULL ? NULL : shape;
 }
 
-static uint32_t read_count(struct payload_reader *wire, uint32_t count_width) {
+static uint32_t read_count(struct wire_reader *wire, uint32_t count_width) {
     switch (count_width) {
     case 1:
-        return payload_get_u8(wire);
+        return wire_get_u8(wire);
     case 2:
-        return payload_get_le16(wire);
+        return wire_get_le16(wire);
     default:
         return 0;
     }
@@ -375,11 +375,11 @@ static void store_count(uint8_t *field, uint32_t count_width, uint32_t count) {
     }
 }
 
-static void decode_elements(const struct record_shape *shape, struct payload_reader *wire,
+static void decode_elements(const struct record_shape *shape, struct wire_reader *wire,
                             uint8_t *record, uint32_t count) {
     uint8_t *element = record + shape->record_header_size;
     for (uint32_t i = 0; i < count; ++i) {
-        struct payload_reader part = payload_take(wire, shape->wire_element_size);
+        struct wire_reader part = wire_take(wire, shape->wire_element_size);
         shape->decode_element(&part, element);
         /* The length was checked against the count: every part is there,
          * and no decoder reads beyond its own element. */
@@ -389,9 +389,9 @@ static void decode_elements(const struct record_shape *shape, struct payload_rea
 }
 
 static int decode_record(vuno_instance *instance, const struct record_shape *shape,
-                         const uint8_t *payload, uint32_t length, void **record) {
-    struct payload_reader wire;
-    payload_reader_init(&wire, payload, length);
+                         struct wire_reader *payload, void **record) {
+    const uint32_t length = wire_remaining(payload);
+    struct wire_reader wire = wire_take(payload, length);
     const uint32_t count = read_count(&wire, shape->count_width);
     const uint64_t expected_length =
         shape->wire_header_size + (uint64_t)count * shape->wire_element_size;
@@ -408,25 +408,24 @@ static int decode_record(vuno_instance *instance, const struct record_shape *sha
         return -1;
     }
     store_count(decoded + shape->count_offset, shape->count_width, count);
-    struct payload_reader fields =
-        payload_take(&wire, shape->wire_header_size - shape->count_width);
+    struct wire_reader fields = wire_take(&wire, shape->wire_header_size - shape->count_width);
     if (shape->decode_fields != NULL) {
         shape->decode_fields(&fields, decoded);
     }
     assert(!fields.overrun);
     decode_elements(shape, &wire, decoded, count);
-    assert(payload_reader_complete(&wire));
+    assert(wire_reader_complete(&wire));
     *record = decoded;
     return 0;
 }
 
-int ssi_decode_response(vuno_instance *instance, uint8_t command_code, const uint8_t *payload,
-                        uint32_t length, void **record) {
+int ssi_decode_response(vuno_instance *instance, uint8_t command_code, struct wire_reader *payload,
+                        void **record) {
     assert(instance != NULL && record != NULL);
     *record = NULL;
     const struct record_shape *shape = shape_of(command_code);
     if (shape == NULL) {
         return 0;
     }
-    return decode_record(instance, shape, payload, length, record);
+    return decode_record(instance, shape, payload, record);
 }

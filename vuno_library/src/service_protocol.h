@@ -61,6 +61,8 @@ struct sp_message {
     uint32_t offset;
     uint32_t received_size;
     uint8_t *frame;
+    uint32_t frame_size;   /* capacity of the frame buffer */
+    uint32_t frame_length; /* bytes of the frame built last */
     uint32_t next_index;
     uint32_t part_size;
     uint8_t frame_retries;

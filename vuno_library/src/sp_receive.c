@@ -13,10 +13,13 @@
 #include "service_protocol.h"
 #include "utils.h"
 
-#include <string.h>
+/* Each handler gets byte 0 of the frame and a reader on the bytes after
+ * it. */
 
-static void handle_control_frame(vuno_instance *instance, const uint8_t *frame, uint32_t length) {
-    const uint8_t control_type = sp_frame_control_type(frame);
+static void handle_control_frame(vuno_instance *instance, uint8_t byte0,
+                                 struct wire_reader *frame) {
+    const uint32_t length = frame->length;
+    const uint8_t control_type = get_bits(byte0, SP_CONTROL_TYPE_MASK);
     if (control_type != SP_CONTROL_TYPE_HEARTBEAT) {
         LOG_ERROR(instance, "Received Control Frame with invalid control type %d.", control_type);
         return;
@@ -25,20 +28,20 @@ static void handle_control_frame(vuno_instance *instance, const uint8_t *frame, 
         LOG_ERROR(instance, "Received heartbeat with invalid size %d.", length);
         return;
     }
-    sp_heartbeat_received(instance, get_le32(frame + 1));
+    sp_heartbeat_received(instance, wire_get_le32(frame));
 }
 
-static void handle_status_frame(vuno_instance *instance, const uint8_t *frame, uint32_t length) {
-    if (length != SP_STATUS_FRAME_SIZE) {
-        LOG_ERROR(instance, "Received Status Frame with invalid size %d.", length);
+static void handle_status_frame(vuno_instance *instance, uint8_t byte0, struct wire_reader *frame) {
+    if (frame->length != SP_STATUS_FRAME_SIZE) {
+        LOG_ERROR(instance, "Received Status Frame with invalid size %d.", frame->length);
         return;
     }
-    const uint8_t message_id = sp_frame_message_id(frame);
+    const uint8_t message_id = get_bits(byte0, SP_MESSAGE_ID_MASK);
     if (message_id != 0) {
         LOG_ERROR(instance, "Received Status Frame with invalid message ID %d.", message_id);
         return;
     }
-    sp_status_frame_received(instance, frame[1]);
+    sp_status_frame_received(instance, wire_get_u8(frame));
 }
 
 static void abandon_reception(struct sp_context *ctx) {
@@ -99,8 +102,9 @@ static uint32_t check_first_frame(vuno_instance *instance, uint32_t length,
  * frame is refused: later frames of a refused message must not be appended
  * to an older one.
  */
-static void handle_first_frame(vuno_instance *instance, const uint8_t *frame, uint32_t length) {
+static void handle_first_frame(vuno_instance *instance, struct wire_reader *frame) {
     struct sp_context *ctx = instance->sp_ctx;
+    const uint32_t length = frame->length;
     abandon_reception(ctx);
     if (length < SP_FIRST_HEADER_SIZE) {
         LOG_ERROR(instance, "Invalid Data Frame [0] size = %d, expected minimum value = %d.",
@@ -109,7 +113,7 @@ static void handle_first_frame(vuno_instance *instance, const uint8_t *frame, ui
         return;
     }
     struct sp_first_header header;
-    sp_read_first_header(frame, &header);
+    sp_get_first_header_fields(frame, &header);
     const uint32_t refusal = check_first_frame(instance, length, &header);
     if (refusal != SP_STATUS_SUCCESS) {
         sp_queue_status_frame(instance, refusal);
@@ -130,8 +134,8 @@ static void handle_first_frame(vuno_instance *instance, const uint8_t *frame, ui
         sp_queue_status_frame(instance, SP_STATUS_NO_RESOURCES);
         return;
     }
-    const uint32_t part = length - SP_FIRST_HEADER_SIZE;
-    memcpy(ctx->rx_payload, frame + SP_FIRST_HEADER_SIZE, part);
+    const uint32_t part = wire_remaining(frame);
+    wire_get_bytes(frame, ctx->rx_payload, part);
     ctx->rx_received = part;
     ctx->rx_last_index = 0;
     check_completion(instance);
@@ -170,9 +174,9 @@ static uint32_t check_next_frame(vuno_instance *instance, uint16_t index, uint32
 
 /* A refused later frame leaves the reception as it was, so the host may
  * still send the frame that was expected. */
-static void handle_next_frame(vuno_instance *instance, const uint8_t *frame, uint32_t length) {
+static void handle_next_frame(vuno_instance *instance, uint16_t index, struct wire_reader *frame) {
     struct sp_context *ctx = instance->sp_ctx;
-    const uint16_t index = sp_frame_index(frame);
+    const uint32_t length = frame->length;
     LOG_DEBUG(instance, "Received Data Frame [%d] with Message part size %d.", index,
               length - SP_NEXT_HEADER_SIZE);
     const uint32_t refusal = check_next_frame(instance, index, length);
@@ -180,29 +184,30 @@ static void handle_next_frame(vuno_instance *instance, const uint8_t *frame, uin
         sp_queue_status_frame(instance, refusal);
         return;
     }
-    const uint32_t part = length - SP_NEXT_HEADER_SIZE;
-    memcpy(ctx->rx_payload + ctx->rx_received, frame + SP_NEXT_HEADER_SIZE, part);
+    const uint32_t part = wire_remaining(frame);
+    wire_get_bytes(frame, ctx->rx_payload + ctx->rx_received, part);
     ctx->rx_received += part;
     ctx->rx_last_index++;
     check_completion(instance);
 }
 
-static void handle_data_frame(vuno_instance *instance, const uint8_t *frame, uint32_t length) {
-    if (length < SP_NEXT_HEADER_SIZE) {
-        LOG_ERROR(instance, "Data Frame size = %d", length);
+static void handle_data_frame(vuno_instance *instance, uint8_t byte0, struct wire_reader *frame) {
+    if (frame->length < SP_NEXT_HEADER_SIZE) {
+        LOG_ERROR(instance, "Data Frame size = %d", frame->length);
         sp_queue_status_frame(instance, SP_STATUS_INVALID_FRAME_SIZE);
         return;
     }
-    const uint8_t message_id = sp_frame_message_id(frame);
+    const uint8_t message_id = get_bits(byte0, SP_MESSAGE_ID_MASK);
     if (message_id != 0) {
         LOG_ERROR(instance, "Received Data Frame with invalid message ID %d.", message_id);
         sp_queue_status_frame(instance, SP_STATUS_INVALID_MESSAGE_ID);
         return;
     }
-    if (sp_frame_index(frame) == 0) {
-        handle_first_frame(instance, frame, length);
+    const uint16_t index = wire_get_le16(frame);
+    if (index == 0) {
+        handle_first_frame(instance, frame);
     } else {
-        handle_next_frame(instance, frame, length);
+        handle_next_frame(instance, index, frame);
     }
 }
 
@@ -217,17 +222,20 @@ void sp_frame_received(vuno_instance *instance, const uint8_t *frame, uint32_t l
         LOG_ERROR(instance, "Invalid Parameter");
         return;
     }
-    const uint8_t type = sp_frame_type(frame);
+    struct wire_reader reader;
+    wire_reader_init(&reader, frame, length);
+    const uint8_t byte0 = wire_get_u8(&reader);
+    const uint8_t type = get_bits(byte0, SP_FRAME_TYPE_MASK);
     LOG_DEBUG(instance, "Frame type %d received.", type);
     switch (type) {
     case SP_FRAME_TYPE_CONTROL:
-        handle_control_frame(instance, frame, length);
+        handle_control_frame(instance, byte0, &reader);
         break;
     case SP_FRAME_TYPE_DATA:
-        handle_data_frame(instance, frame, length);
+        handle_data_frame(instance, byte0, &reader);
         break;
     case SP_FRAME_TYPE_STATUS:
-        handle_status_frame(instance, frame, length);
+        handle_status_frame(instance, byte0, &reader);
         break;
     default:
         LOG_ERROR(instance, "Received Frame with invalid type %d.", type);

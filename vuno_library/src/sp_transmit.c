@@ -15,7 +15,6 @@
 #include "utils.h"
 
 #include <assert.h>
-#include <string.h>
 
 /* ---- queue ---- */
 
@@ -70,6 +69,7 @@ static struct sp_message *allocate_message(uint32_t frame_size) {
     struct sp_message *message = sized_zalloc((uint32_t)sizeof(*message) + frame_size);
     if (message != NULL) {
         message->frame = (uint8_t *)(message + 1);
+        message->frame_size = frame_size;
     }
     return message;
 }
@@ -82,6 +82,12 @@ void sp_free_message(struct sp_message **message) {
         sized_free(&(*message)->payload);
     }
     sized_free(message);
+}
+
+/* The frame buffer is sized for the largest frame of its message. */
+static void seal_frame(struct sp_message *message, const struct wire_writer *frame) {
+    assert(wire_writer_ok(frame) && "frame buffer too small for its frame");
+    message->frame_length = frame->offset;
 }
 
 /* Builds Data Frame [0] and rewinds the message to it. */
@@ -101,8 +107,11 @@ static void prepare_first_frame(vuno_instance *instance, struct sp_message *mess
         .total = message->total,
         .crc = message->crc,
     };
-    const uint32_t header_length = sp_write_first_header(message->frame, &header);
-    memcpy(message->frame + header_length, message->payload, part);
+    struct wire_writer frame;
+    wire_writer_init(&frame, message->frame, message->frame_size);
+    sp_put_first_header(&frame, &header);
+    wire_put_bytes(&frame, message->payload, part);
+    seal_frame(message, &frame);
 }
 
 /* Builds the frame that follows the one just transferred. */
@@ -112,8 +121,11 @@ static void prepare_next_frame(vuno_instance *instance, struct sp_message *messa
     message->part_size = part;
     message->state = SP_MESSAGE_STATE_READY;
     LOG_DEBUG(instance, "Sending Data Frame [%d] with Message Payload part size %d.", index, part);
-    const uint32_t header_length = sp_write_next_header(message->frame, (uint16_t)index);
-    memcpy(message->frame + header_length, message->payload + message->offset, part);
+    struct wire_writer frame;
+    wire_writer_init(&frame, message->frame, message->frame_size);
+    sp_put_next_header(&frame, (uint16_t)index);
+    wire_put_bytes(&frame, message->payload + message->offset, part);
+    seal_frame(message, &frame);
 }
 
 static void fail_message(struct sp_message *message, uint32_t result) {
@@ -182,7 +194,11 @@ static void queue_status_message(vuno_instance *instance, uint32_t status, uint8
         return;
     }
     message->type = SP_MESSAGE_TYPE_STATUS;
-    message->part_size = sp_write_status_frame(message->frame, (uint8_t)status);
+    struct wire_writer frame;
+    wire_writer_init(&frame, message->frame, message->frame_size);
+    sp_put_byte0(&frame, SP_FRAME_TYPE_STATUS);
+    wire_put_u8(&frame, (uint8_t)status);
+    seal_frame(message, &frame);
     message->state = SP_MESSAGE_STATE_READY;
     message->result = status;
     message->payload = *payload;
@@ -415,15 +431,13 @@ static void handle_message_transfer(vuno_instance *instance, struct sp_message *
 
     int result;
     if (message->type == SP_MESSAGE_TYPE_DATA) {
-        const uint32_t index = message->next_index - 1;
-        const uint32_t header_length = index == 0 ? SP_FIRST_HEADER_SIZE : SP_NEXT_HEADER_SIZE;
-        LOG_DEBUG(instance, "Sending Data Frame [%u] with payload size %u", index,
+        LOG_DEBUG(instance, "Sending Data Frame [%u] with payload size %u", message->next_index - 1,
                   message->part_size);
-        result = bmc_me_transfer_data(instance, message->frame, header_length + message->part_size,
+        result = bmc_me_transfer_data(instance, message->frame, message->frame_length,
                                       response_data_frame_received_cb);
     } else {
         LOG_DEBUG(instance, "Sending Status Frame");
-        result = bmc_me_transfer_data(instance, message->frame, message->part_size,
+        result = bmc_me_transfer_data(instance, message->frame, message->frame_length,
                                       response_status_frame_received_cb);
     }
     if (result == VUNO_STATUS_COMMAND_PENDING) {

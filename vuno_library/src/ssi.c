@@ -17,6 +17,7 @@
 #include "commands.h"
 #include "frames.h"
 #include "service_protocol.h"
+#include "wire.h"
 
 #include <stddef.h>
 
@@ -178,12 +179,14 @@ static int reserve_request(vuno_instance *instance, struct ssi_request *request)
 }
 
 static void write_request_header(struct ssi_request *request, uint32_t payload_length) {
-    uint8_t *header = request->message;
-    header[0] = 0;
-    set_bits(&header[0], SSI_COMMAND_ID_MASK, request->command_id);
-    set_bits(&header[0], SSI_MESSAGE_TYPE_MASK, SSI_MESSAGE_TYPE_REQUEST);
-    header[1] = request->command_code;
-    put_le32(&header[2], payload_length);
+    uint8_t byte0 = 0;
+    set_bits(&byte0, SSI_COMMAND_ID_MASK, request->command_id);
+    set_bits(&byte0, SSI_MESSAGE_TYPE_MASK, SSI_MESSAGE_TYPE_REQUEST);
+    struct wire_writer header;
+    wire_writer_init(&header, request->message, SSI_REQUEST_HEADER_SIZE);
+    wire_put_u8(&header, byte0);
+    wire_put_u8(&header, request->command_code);
+    wire_put_le32(&header, payload_length);
 }
 
 /*
@@ -349,20 +352,33 @@ static struct ssi_request *match_response(vuno_instance *instance, uint8_t comma
 }
 
 /* Checks the response header; returns 0 when the response is to be dropped. */
-static int response_header_valid(vuno_instance *instance, const uint8_t *message, uint32_t length) {
-    if (message == NULL || length < SSI_RESPONSE_HEADER_SIZE) {
+struct response_header {
+    uint8_t command_id;
+    uint32_t ssi_status;
+};
+
+/* Reads the response header and leaves the reader on the payload; returns 0
+ * when the response is to be dropped. */
+static int read_response_header(vuno_instance *instance, struct wire_reader *message,
+                                struct response_header *header) {
+    const uint32_t length = message->length;
+    const uint8_t byte0 = wire_get_u8(message);
+    header->ssi_status = wire_get_le16(message);
+    const uint32_t payload_length = wire_get_le32(message);
+    if (message->overrun) {
         LOG_ERROR(instance, "SSI Response size in bytes: %d is too small.", length);
         return 0;
     }
-    const uint8_t type = get_bits(message[0], SSI_MESSAGE_TYPE_MASK);
+    const uint8_t type = get_bits(byte0, SSI_MESSAGE_TYPE_MASK);
     if (type != SSI_MESSAGE_TYPE_RESPONSE) {
         LOG_ERROR(instance, "SSI Response received with invalid Message Type: %d.", type);
         return 0;
     }
-    if (get_le32(&message[3]) != length - SSI_RESPONSE_HEADER_SIZE) {
+    if (payload_length != wire_remaining(message)) {
         LOG_ERROR(instance, "Invalid SSI Response message size: %d.", length);
         return 0;
     }
+    header->command_id = get_bits(byte0, SSI_COMMAND_ID_MASK);
     return 1;
 }
 
@@ -370,16 +386,19 @@ void ssi_response_received(vuno_instance *instance, const uint8_t *message, uint
     if (instance == NULL || instance->ssi_ctx == NULL) {
         return;
     }
-    if (!response_header_valid(instance, message, length)) {
+    struct wire_reader reader;
+    wire_reader_init(&reader, message, length);
+    struct response_header header;
+    if (!read_response_header(instance, &reader, &header)) {
         return;
     }
-    const uint8_t command_id = get_bits(message[0], SSI_COMMAND_ID_MASK);
+    const uint8_t command_id = header.command_id;
     struct ssi_request *request = match_response(instance, command_id);
     if (request == NULL) {
         return;
     }
 
-    const uint32_t ssi_status = get_le16(&message[1]);
+    const uint32_t ssi_status = header.ssi_status;
     const uint8_t command_code = request->command_code;
     uint32_t status = VUNO_STATUS_SUCCESS;
     void *record = NULL;
@@ -391,8 +410,7 @@ void ssi_response_received(vuno_instance *instance, const uint8_t *message, uint
                   "SSI Response (cmd id %d, cmd code 0x%X) successfully received with invalid SSI "
                   "status 0x%X.",
                   command_id, command_code, ssi_status);
-    } else if (ssi_decode_response(instance, command_code, &message[SSI_RESPONSE_HEADER_SIZE],
-                                   length - SSI_RESPONSE_HEADER_SIZE, &record) == 0) {
+    } else if (ssi_decode_response(instance, command_code, &reader, &record) == 0) {
         LOG_DEBUG(instance, "SSI Response (cmd id %d, cmd code 0x%X) successfully received.",
                   command_id, command_code);
     } else {

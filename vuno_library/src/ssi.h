@@ -8,6 +8,7 @@
 
 #include "library.h"
 #include "utils.h"
+#include "wire.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -69,8 +70,8 @@ void ssi_check_timeouts(vuno_instance *instance);
  * response data), or non-zero after logging the failure. The record is
  * freed with sized_free() after the completion callback.
  */
-int ssi_decode_response(vuno_instance *instance, uint8_t command_code, const uint8_t *payload,
-                        uint32_t length, void **record);
+int ssi_decode_response(vuno_instance *instance, uint8_t command_code, struct wire_reader *payload,
+                        void **record);
 
 #ifdef __cplusplus
 }

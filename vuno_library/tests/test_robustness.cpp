@@ -114,9 +114,10 @@ TEST(Robustness, RandomResponsePayloadsDecodeOrFailCleanly) {
                 payload[1] = 0;
             }
             void *record = nullptr;
-            const int status =
-                ssi_decode_response(platform.instance, static_cast<uint8_t>(code), payload.data(),
-                                    static_cast<uint32_t>(payload.size()), &record);
+            wire_reader reader;
+            wire_reader_init(&reader, payload.data(), static_cast<uint32_t>(payload.size()));
+            const int status = ssi_decode_response(platform.instance, static_cast<uint8_t>(code),
+                                                   &reader, &record);
             if (status != 0) {
                 EXPECT_EQ(record, nullptr);
             }
