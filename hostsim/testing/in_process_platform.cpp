@@ -3,6 +3,7 @@
 #include "mctp_service.hpp"
 #include "vendor_header.hpp"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <stdexcept>
@@ -17,10 +18,6 @@ InProcessPlatform *activePlatform = nullptr;
 // Rounds of delivery in one go before the platform stops and lets time
 // move: far more than any exchange needs, but a bound all the same.
 constexpr int kMaxDeliveryRounds = 10000;
-
-struct FlagLock {
-    bool held = false;
-};
 
 std::string Format(const char *format, va_list arguments) {
     va_list copy;
@@ -64,44 +61,29 @@ InProcessPlatform::~InProcessPlatform() {
     activePlatform = previous_;
 }
 
-void InProcessPlatform::Log(int level, const char *file, int, const char *format, ...) {
+void InProcessPlatform::Log(int, const char *, int, const char *format, ...) {
     if (activePlatform == nullptr) {
         return;
     }
     va_list arguments;
     va_start(arguments, format);
-    activePlatform->logs_.push_back({level, file, Format(format, arguments)});
+    activePlatform->logs_.push_back(Format(format, arguments));
     va_end(arguments);
 }
 
+// One thread and no re-entry: the locks only need to exist.
 void *InProcessPlatform::LockCreate() {
-    return new FlagLock;
+    static int token;
+    return &token;
 }
 
-void InProcessPlatform::LockDestroy(void *lock) {
-    delete static_cast<FlagLock *>(lock);
-}
+void InProcessPlatform::LockDestroy(void *) {}
 
-int InProcessPlatform::Lock(void *lock) {
-    auto &flag = *static_cast<FlagLock *>(lock);
-    if (flag.held) {
-        // A real lock would deadlock here.
-        if (activePlatform != nullptr) {
-            ++activePlatform->lockErrors_;
-        }
-        return 0;
-    }
-    flag.held = true;
+int InProcessPlatform::Lock(void *) {
     return 1;
 }
 
-void InProcessPlatform::Unlock(void *lock) {
-    auto &flag = *static_cast<FlagLock *>(lock);
-    if (!flag.held && activePlatform != nullptr) {
-        ++activePlatform->lockErrors_;
-    }
-    flag.held = false;
-}
+void InProcessPlatform::Unlock(void *) {}
 
 void *InProcessPlatform::TimerCreate(void *context, void *argument, vuno_timer_handler handler,
                                      uint32_t periodSeconds) {
@@ -214,55 +196,31 @@ void InProcessPlatform::OnConnected(uint32_t status, void *context) {
     static_cast<InProcessPlatform *>(context)->connected_ = status;
 }
 
-void InProcessPlatform::OnLost(uint32_t status, void *context) {
-    static_cast<InProcessPlatform *>(context)->lost_ = status;
-}
+void InProcessPlatform::OnLost(uint32_t, void *) {}
 
-const std::optional<Completion> &InProcessPlatform::Start(const Operation &operation,
-                                                          RecordInspector inspect) {
+std::optional<Completion> InProcessPlatform::Request(const Operation &operation, Duration limit,
+                                                     RecordInspector inspect) {
     Pending &pending = requests_.emplace_back();
     pending.inspect = std::move(inspect);
     const int status = operation(instance_, OnCompletion, &pending);
     if (status != VUNO_STATUS_COMMAND_PENDING) {
-        pending.completion = Completion{static_cast<uint32_t>(status), VUNO_SSI_STATUS_NO_RESPONSE};
+        return Completion{static_cast<uint32_t>(status), VUNO_SSI_STATUS_NO_RESPONSE};
     }
+    RunUntil([&pending] { return pending.completion.has_value(); }, limit);
     return pending.completion;
-}
-
-std::optional<Completion> InProcessPlatform::Request(const Operation &operation, Duration limit,
-                                                     RecordInspector inspect) {
-    const auto &completion = Start(operation, std::move(inspect));
-    RunUntil([&completion] { return completion.has_value(); }, limit);
-    return completion;
 }
 
 void InProcessPlatform::OnCompletion(uint32_t status, uint32_t ssiStatus, const void *record,
                                      void *context) {
     auto &pending = *static_cast<Pending *>(context);
-    if (++pending.calls > 1) {
-        return; // the first outcome stands; DuplicateCompletions() tells
-    }
     pending.completion = Completion{status, ssiStatus};
     if (pending.inspect) {
         pending.inspect(record);
     }
 }
 
-int InProcessPlatform::DuplicateCompletions() const {
-    int duplicates = 0;
-    for (const Pending &pending : requests_) {
-        duplicates += pending.calls > 1 ? pending.calls - 1 : 0;
-    }
-    return duplicates;
-}
-
 bool InProcessPlatform::Logged(const std::string &text) const {
-    for (const LibraryLogLine &line : logs_) {
-        if (line.text == text) {
-            return true;
-        }
-    }
-    return false;
+    return std::ranges::find(logs_, text) != logs_.end();
 }
 
 } // namespace vuno::hostsim::testing

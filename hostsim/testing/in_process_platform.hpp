@@ -28,12 +28,6 @@ constexpr uint32_t kFirstCandidate = 0x05000000;
 constexpr Duration kProcessPeriod{10};
 constexpr Duration kTickPeriod{1000};
 
-struct LibraryLogLine {
-    int level;
-    std::string source;
-    std::string text;
-};
-
 // How a request operation ended: the operation's own status when it did
 // not return "pending", else the completion callback's arguments.
 struct Completion {
@@ -55,9 +49,7 @@ class InProcessPlatform {
     InProcessPlatform(const InProcessPlatform &) = delete;
     InProcessPlatform &operator=(const InProcessPlatform &) = delete;
 
-    vuno_instance *Instance() const { return instance_; }
     Simulator &Sim() { return *simulator_; }
-    Duration Now() const { return now_; }
 
     // One 10 ms step: simulated time, the ME's requests and the responses
     // to the library's commands, the timer tick when a second is full, and
@@ -72,26 +64,13 @@ class InProcessPlatform {
     // operation's own status when it did not go out, or nothing when no
     // outcome came within `limit`.
     std::optional<uint32_t> Connect(Duration limit = Duration{60000});
-    // Status of the lost callback, once it was called.
-    std::optional<uint32_t> LinkLost() const { return lost_; }
-
-    // Starts a request operation; its outcome appears in the returned
-    // slot, which the platform keeps alive.
-    const std::optional<Completion> &Start(const Operation &operation,
-                                           RecordInspector inspect = {});
     // Starts an operation and runs until it ends, at most for `limit`.
     std::optional<Completion> Request(const Operation &operation, Duration limit = Duration{120000},
                                       RecordInspector inspect = {});
 
-    const std::vector<LibraryLogLine> &Logs() const { return logs_; }
     bool Logged(const std::string &text) const;
     // Lines the simulator printed.
     const std::vector<std::string> &SimulatorLines() const { return simulatorLines_; }
-    // Lock misuse seen by the flag locks (a lock taken twice, or released
-    // while free); the library never does either.
-    int LockErrors() const { return lockErrors_; }
-    // Completion callbacks beyond the first for one request.
-    int DuplicateCompletions() const;
 
   private:
     struct Delivery {
@@ -103,7 +82,6 @@ class InProcessPlatform {
     struct Pending {
         std::optional<Completion> completion;
         RecordInspector inspect;
-        int calls = 0;
     };
     struct Timer;
 
@@ -135,11 +113,9 @@ class InProcessPlatform {
     std::deque<Delivery> deliveries_;
     std::deque<Pending> requests_;
     std::optional<uint32_t> connected_;
-    std::optional<uint32_t> lost_;
 
-    std::vector<LibraryLogLine> logs_;
+    std::vector<std::string> logs_;
     std::vector<std::string> simulatorLines_;
-    int lockErrors_ = 0;
     InProcessPlatform *previous_;
 };
 

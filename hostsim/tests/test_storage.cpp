@@ -162,9 +162,6 @@ TEST_F(StorageTest, VolumeOperationsKeepTheStorageConsistent) {
              return m.SetWriteHolePolicy(data, WriteHolePolicy::JournalingDrive, DriveId("nvme4"));
          },
          SsiStatus::Success},
-        {"cache policy",
-         [&](RaidModel &m) { return m.SetCachePolicy(data, CachePolicy::WriteThrough); },
-         SsiStatus::Success},
         {"member fails, spare rebuilds",
          [&](RaidModel &m) { return m.FailDrive(DriveId("nvme2")); }, SsiStatus::Success},
         {"verify and repair", [&](RaidModel &m) { return m.VerifyVolume(data, true); },
@@ -182,11 +179,6 @@ TEST_F(StorageTest, VolumeOperationsKeepTheStorageConsistent) {
         {"delete the mirror", [&](RaidModel &m) { return m.DeleteVolume(mirror); },
          SsiStatus::Success},
         {"remove a member", [&](RaidModel &m) { return m.RemoveDrive(DriveId("nvme0")); },
-         SsiStatus::Success},
-        {"write-hole off",
-         [&](RaidModel &m) {
-             return m.SetWriteHolePolicy(data, WriteHolePolicy::Off, kNoIdentifier);
-         },
          SsiStatus::Success},
         {"delete the data volume", [&](RaidModel &m) { return m.DeleteVolume(data); },
          SsiStatus::Success},
