@@ -46,7 +46,8 @@ class ConnectionTest : public ::testing::Test {
                         report = [=](uint32_t status, bool link) {
                             (link ? lost : connected)(status, lostContext);
                         };
-                        const int status = sendStatuses.empty() ? 1 : sendStatuses.front();
+                        const int status = sendStatuses.empty() ? VUNO_STATUS_COMMAND_PENDING
+                                                                : sendStatuses.front();
                         if (!sendStatuses.empty()) {
                             sendStatuses.pop_front();
                         }
