@@ -87,7 +87,7 @@ int main() {
 
     requests.Start();
     bus->Start();
-    io.run();
+    requests.RunLoop();
 
     Shutdown(io, *bus, platform, requests, supervisor);
     return bus->Failed() ? EXIT_FAILURE : EXIT_SUCCESS;
