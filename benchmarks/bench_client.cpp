@@ -60,20 +60,30 @@ sd_bus *OpenBus(bool monitor) {
     return bus;
 }
 
-// Answered with a dictionary that holds no "Error" entry.
-bool AnsweredWithData(sd_bus_message *reply) {
-    if (sd_bus_message_is_method_error(reply, nullptr) ||
-        sd_bus_message_enter_container(reply, 'a', "{sv}") < 0) {
-        return false;
+// Empty when answered with a dictionary that holds no "Error" entry;
+// otherwise the error's name, or what was wrong with the reply.
+std::string FailureOf(sd_bus_message *reply) {
+    const sd_bus_error *error = sd_bus_message_get_error(reply);
+    if (error != nullptr) {
+        return error->name;
+    }
+    if (sd_bus_message_enter_container(reply, 'a', "{sv}") < 0) {
+        return "not a dictionary";
     }
     const char *key = nullptr;
     while (sd_bus_message_enter_container(reply, 'e', "sv") > 0) {
-        if (sd_bus_message_read(reply, "s", &key) < 0 || std::strcmp(key, "Error") == 0 ||
-            sd_bus_message_skip(reply, "v") < 0 || sd_bus_message_exit_container(reply) < 0) {
-            return false;
+        if (sd_bus_message_read(reply, "s", &key) < 0) {
+            return "unreadable";
+        }
+        const char *name = nullptr;
+        if (std::strcmp(key, "Error") == 0) {
+            return sd_bus_message_read(reply, "v", "s", &name) >= 0 ? name : "Error";
+        }
+        if (sd_bus_message_skip(reply, "v") < 0 || sd_bus_message_exit_container(reply) < 0) {
+            return "unreadable";
         }
     }
-    return true;
+    return {};
 }
 
 // One kind of call, made again and again.
@@ -95,7 +105,34 @@ CallShape ExecutorInformation() {
 
 struct Outcome {
     Clock::duration elapsed;
-    bool ok;
+    // Empty for a successful call.
+    std::string failure;
+};
+
+// Failed calls by the name of their error.
+class Failures {
+  public:
+    void Count(const Outcome &outcome) {
+        if (!outcome.failure.empty()) {
+            ++byName_[outcome.failure];
+            ++total_;
+        }
+    }
+    int Total() const { return total_; }
+    // " failed=N errors=Name:n,..."
+    std::string Text() const {
+        std::string text = " failed=" + std::to_string(total_);
+        const char *separator = " errors=";
+        for (const auto &[name, count] : byName_) {
+            text += separator + name + ":" + std::to_string(count);
+            separator = ",";
+        }
+        return text;
+    }
+
+  private:
+    std::map<std::string, int> byName_;
+    int total_ = 0;
 };
 
 // The MCTP exchanges seen by the monitor, for the simulator's share of a
@@ -189,12 +226,16 @@ void Client::Start(const CallShape &shape, std::function<void(Outcome)> done) {
 int Client::OnReply(sd_bus_message *reply, void *userdata, sd_bus_error *) {
     auto *pending = static_cast<Pending *>(userdata);
     const Clock::duration elapsed = Clock::now() - pending->start;
-    const bool ok = pending->expectsDictionary ? AnsweredWithData(reply)
-                                               : !sd_bus_message_is_method_error(reply, nullptr);
+    std::string failure;
+    if (pending->expectsDictionary) {
+        failure = FailureOf(reply);
+    } else if (const sd_bus_error *error = sd_bus_message_get_error(reply)) {
+        failure = error->name;
+    }
     sd_bus_slot_unref(pending->slot);
     auto done = std::move(pending->done);
     delete pending;
-    done({elapsed, ok});
+    done({elapsed, failure});
     return 1;
 }
 
@@ -324,13 +365,13 @@ void RelayWatch::Print() const {
 
 // COUNT calls one after the other, each GAP after the previous answer.
 std::vector<double> Sequential(Client &client, const CallShape &shape, int count,
-                               Clock::duration gap, int &failed) {
+                               Clock::duration gap, Failures &failed) {
     std::vector<double> samples;
     for (int i = 0; i < count; ++i) {
         bool answered = false;
         client.Start(shape, [&](Outcome outcome) {
             samples.push_back(Milliseconds(outcome.elapsed));
-            failed += outcome.ok ? 0 : 1;
+            failed.Count(outcome);
             answered = true;
         });
         if (!client.Run([&] { return answered; }, Clock::now() + std::chrono::seconds(300))) {
@@ -343,15 +384,17 @@ std::vector<double> Sequential(Client &client, const CallShape &shape, int count
 
 int Latency(int count, int gapMs) {
     Client client;
-    int failed = 0;
     const auto gap = std::chrono::milliseconds(gapMs);
-    PrintSummary("ping", Sequential(client, Ping(), count, gap, failed));
+    Failures pingFailures;
+    PrintSummary("ping", Sequential(client, Ping(), count, gap, pingFailures),
+                 pingFailures.Text().c_str());
     RelayWatch watch;
     client.WatchRelay(watch);
+    Failures failed;
     const auto calls = Sequential(client, ExecutorInformation(), count, gap, failed);
-    PrintSummary("call", calls, (" failed=" + std::to_string(failed)).c_str());
+    PrintSummary("call", calls, failed.Text().c_str());
     watch.Print();
-    return failed == 0 ? 0 : 1;
+    return 0;
 }
 
 // Keeps `inFlight` calls outstanding until `total` have been answered.
@@ -359,12 +402,12 @@ void Concurrent(const char *name, const CallShape &shape, int inFlight, int tota
     Client client;
     int started = 0;
     int answered = 0;
-    int failed = 0;
+    Failures failed;
     std::function<void()> startOne = [&] {
         ++started;
         client.Start(shape, [&](Outcome outcome) {
             ++answered;
-            failed += outcome.ok ? 0 : 1;
+            failed.Count(outcome);
             if (started < total) {
                 startOne();
             }
@@ -378,8 +421,8 @@ void Concurrent(const char *name, const CallShape &shape, int inFlight, int tota
         throw std::runtime_error("calls were not answered in time");
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
-    std::printf("%s calls_per_s=%.2f answered=%d failed=%d seconds=%.2f\n", name, total / seconds,
-                answered, failed, seconds);
+    std::printf("%s calls_per_s=%.2f answered=%d seconds=%.2f%s\n", name, total / seconds, answered,
+                seconds, failed.Text().c_str());
 }
 
 int Throughput(int inFlight, int total) {
@@ -390,15 +433,15 @@ int Throughput(int inFlight, int total) {
 
 int Firmware(const std::string &image) {
     Client client;
-    int failed = 0;
+    Failures failed;
     PrintSummary("ping", Sequential(client, Ping(), 20, {}, failed));
     CallShape send{kStorage, "SendFirmwareToSlot", [&image](sd_bus_message *call) {
                        return sd_bus_message_append(call, "qss", uint16_t{2}, "bench1",
                                                     image.c_str());
                    }};
     const auto samples = Sequential(client, send, 1, {}, failed);
-    std::printf("firmware seconds=%.3f ok=%d\n", samples.at(0) / 1000, failed == 0 ? 1 : 0);
-    return failed == 0 ? 0 : 1;
+    std::printf("firmware seconds=%.3f%s\n", samples.at(0) / 1000, failed.Text().c_str());
+    return 0;
 }
 
 int Usage() {
