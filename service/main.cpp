@@ -113,7 +113,7 @@ int main(int argc, char **argv) {
 
     requests.Start();
     bus->Start();
-    io.run();
+    requests.RunLoop();
 
     Shutdown(io, *bus, platform, requests, supervisor);
     return bus->Failed() ? EXIT_FAILURE : EXIT_SUCCESS;

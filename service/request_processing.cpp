@@ -1,5 +1,7 @@
 #include "request_processing.hpp"
 
+#include "steady_wait.hpp"
+
 namespace vuno {
 
 void RequestProcessing::Start() {
@@ -7,9 +9,43 @@ void RequestProcessing::Start() {
 }
 
 void RequestProcessing::ProcessRequests(boost::asio::yield_context yield) {
-    while (!timer_.Stopped()) {
+    while (!stopped_) {
         vuno_process_requests(instance_);
-        timer_.Wait(kPeriod, yield);
+        const auto nextStep = DeadlineAfter(kPeriod);
+        if (!vuno_has_pending_work(instance_)) {
+            sleeping_ = true;
+            WaitUntil(std::chrono::steady_clock::time_point::max(), yield);
+            sleeping_ = false;
+        }
+        WaitUntil(nextStep, yield);
+    }
+}
+
+void RequestProcessing::WaitUntil(std::chrono::steady_clock::time_point deadline,
+                                  boost::asio::yield_context yield) {
+    if (stopped_) {
+        return;
+    }
+    boost::system::error_code ignored;
+    timer_.expires_at(deadline);
+    timer_.async_wait(yield[ignored]);
+}
+
+void RequestProcessing::WakeIfWorkPending() {
+    if (sleeping_ && vuno_has_pending_work(instance_)) {
+        sleeping_ = false;
+        timer_.cancel();
+    }
+}
+
+void RequestProcessing::Stop() {
+    stopped_ = true;
+    timer_.cancel();
+}
+
+void RequestProcessing::RunLoop() {
+    while (io_.run_one() > 0) {
+        WakeIfWorkPending();
     }
 }
 

@@ -1,12 +1,15 @@
 // The loop that moves the library's outgoing messages on: one processing
-// step, then 10 ms from the end of that step, for as long as it runs.
+// step, then 10 ms from the end of that step while the library has more to
+// do. With nothing to send or hand over it sleeps until something that
+// entered the library gave it work, and the next step still comes no
+// sooner than 10 ms after the last one.
 #pragma once
 
-#include "steady_wait.hpp"
 #include "vuno.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/spawn.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
 
@@ -24,14 +27,26 @@ class RequestProcessing {
     // Spawns the ProcessRequests coroutine, which uses this object until it
     // returns.
     void Start();
-    void Stop() { timer_.Stop(); }
+    // Call after anything that entered the library: ends the sleep if the
+    // library now has work. Cheap enough to call after every handler.
+    void WakeIfWorkPending();
+    // The coroutine returns at its next resumption.
+    void Stop();
+
+    // Runs `io` until it stops, looking for new work after each handler:
+    // work can only appear inside one.
+    void RunLoop();
 
   private:
     void ProcessRequests(boost::asio::yield_context yield);
+    void WaitUntil(std::chrono::steady_clock::time_point deadline,
+                   boost::asio::yield_context yield);
 
     boost::asio::io_context &io_;
     vuno_instance *instance_;
-    CoroutineTimer timer_;
+    boost::asio::steady_timer timer_;
+    bool sleeping_ = false;
+    bool stopped_ = false;
 };
 
 } // namespace vuno

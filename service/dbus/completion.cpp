@@ -46,6 +46,9 @@ void CompleteRequest(CompletionContext &context, uint32_t status, uint32_t ssiSt
         context.failure = std::current_exception();
     }
     context.done = true;
+    if (context.wake) {
+        context.wake();
+    }
 }
 
 ResultDictionary ReplyForSendStatus(int status) {

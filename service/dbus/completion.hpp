@@ -1,6 +1,7 @@
 // How the outcome of one request reaches its method call: the library's
-// completion callback stores a result dictionary in the call's context and
-// marks it done; the call notices on its next poll.
+// completion callback stores a result dictionary in the call's context,
+// marks it done and wakes the call, which replies from a later turn of the
+// loop.
 #pragma once
 
 #include "result_dictionary.hpp"
@@ -9,6 +10,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 
 namespace vuno::dbus {
 
@@ -20,6 +22,9 @@ struct CompletionContext {
     // What went wrong while the outcome was being built, for the reply to
     // report once it runs where exceptions may be handled.
     std::exception_ptr failure;
+    // Called once done is set, while the library may still be on the
+    // stack: it may only arrange for the call to go on from the loop.
+    std::function<void()> wake;
 };
 
 // A response record converter with the record's type erased.
@@ -27,7 +32,7 @@ using RecordConverter = ResultDictionary (*)(const void *record);
 
 // Fills `context` from a completion in this order: a pending status, a
 // library failure, an executor failure, then the converted record. Writes
-// the interface's log lines. Never throws and sets done last.
+// the interface's log lines. Never throws; sets done, then wakes the call.
 void CompleteRequest(CompletionContext &context, uint32_t status, uint32_t ssiStatus,
                      const void *record, RecordConverter convert) noexcept;
 

@@ -1,10 +1,8 @@
 #include "method_call.hpp"
 
 #include "argument_parsing.hpp"
-#include "steady_wait.hpp"
 
-#include <boost/asio/post.hpp>
-#include <boost/asio/spawn.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include <iostream>
 
@@ -13,25 +11,28 @@ namespace vuno::dbus {
 class PendingCall : public std::enable_shared_from_this<PendingCall> {
   public:
     PendingCall(MethodCalls &owner, const ReplySender &reply)
-        : owner_(owner), reply_(reply), timer_(owner.get_io_context()) {}
+        : owner_(owner), reply_(reply), wait_(owner.get_io_context()) {
+        // Cancelling allocates nothing and cannot fail, so the library's
+        // callback may do it; the wait's handler then runs from the loop.
+        context_.wake = [this] { wait_.cancel(); };
+    }
 
+    // Starts waiting for the outcome, before anything can produce it.
+    void Await();
     void Issue(const RequestIssuer &issue) noexcept;
-    void Await(boost::asio::yield_context yield);
-    // Ends the polling; no reply will be sent.
+    // No reply will be sent.
     void Stop() noexcept;
 
     std::list<std::shared_ptr<PendingCall>>::iterator entry;
 
   private:
-    // An outcome known before anything is pending: wake the coroutine
-    // rather than letting it wait for a poll period.
-    void ConcludeAtOnce() noexcept;
+    void Resume();
     void SendReply() noexcept;
 
     MethodCalls &owner_;
     ReplySender reply_;
     CompletionContext context_;
-    CoroutineTimer timer_;
+    boost::asio::steady_timer wait_;
 };
 
 namespace {
@@ -48,6 +49,12 @@ void SendReplyOrReport(const ReplySender &reply, const ResultDictionary &result)
 
 } // namespace
 
+void PendingCall::Await() {
+    wait_.expires_at(std::chrono::steady_clock::time_point::max());
+    wait_.async_wait(
+        [self = shared_from_this()](const boost::system::error_code &) { self->Resume(); });
+}
+
 void PendingCall::Issue(const RequestIssuer &issue) noexcept {
     try {
         const int status = issue(context_);
@@ -62,41 +69,34 @@ void PendingCall::Issue(const RequestIssuer &issue) noexcept {
             context_.failure = std::current_exception();
         }
     }
-    ConcludeAtOnce();
-}
-
-void PendingCall::ConcludeAtOnce() noexcept {
     context_.done = true;
-    timer_.Stop();
+    context_.wake();
 }
 
-void PendingCall::Await(boost::asio::yield_context yield) {
-    while (!context_.done && timer_.Wait(MethodCalls::kPollPeriod, yield)) {
-    }
+void PendingCall::Resume() {
+    // A stopped call keeps its context for as long as the library may
+    // still write into it.
     if (context_.done && reply_) {
-        boost::asio::post(owner_.get_io_context(),
-                          [self = shared_from_this()] { self->SendReply(); });
+        SendReply();
+        owner_.Forget(entry);
     }
 }
 
 void PendingCall::Stop() noexcept {
     reply_ = nullptr;
-    timer_.Stop();
+    wait_.cancel();
 }
 
 void PendingCall::SendReply() noexcept {
-    if (reply_) {
-        if (context_.failure) {
-            try {
-                SendReplyOrReport(reply_, ReplyForStoredFailure(context_.failure));
-            } catch (...) {
-                std::cout << "Cannot send the reply of a method call" << std::endl;
-            }
-        } else {
-            SendReplyOrReport(reply_, context_.result);
-        }
+    if (!context_.failure) {
+        SendReplyOrReport(reply_, context_.result);
+        return;
     }
-    owner_.Forget(entry);
+    try {
+        SendReplyOrReport(reply_, ReplyForStoredFailure(context_.failure));
+    } catch (...) {
+        std::cout << "Cannot send the reply of a method call" << std::endl;
+    }
 }
 
 boost::asio::io_context::id MethodCalls::id;
@@ -122,8 +122,7 @@ std::shared_ptr<PendingCall> MethodCalls::Track(const ReplySender &reply) {
     calls_.push_front(call);
     call->entry = calls_.begin();
     try {
-        boost::asio::spawn(get_io_context(),
-                           [call](boost::asio::yield_context yield) { call->Await(yield); });
+        call->Await();
     } catch (...) {
         calls_.erase(call->entry);
         throw;

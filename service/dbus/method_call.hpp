@@ -1,7 +1,7 @@
 // The life of one storage method call after its arguments arrived: the
-// request is issued on the loop's own stack, a coroutine polls the
-// completion every 50 ms, and the reply is sent from the loop again, so that
-// nothing is ever thrown on a coroutine stack.
+// request is issued on the loop's own stack, the library's completion
+// cancels the call's wait, and the wait's handler sends the reply from the
+// loop, never from inside the library.
 #pragma once
 
 #include "completion.hpp"
@@ -9,7 +9,6 @@
 
 #include <boost/asio/io_context.hpp>
 
-#include <chrono>
 #include <functional>
 #include <list>
 #include <memory>
@@ -27,7 +26,6 @@ class PendingCall;
 // Every method call of one io_context from its start to its reply.
 class MethodCalls : public boost::asio::io_context::service {
   public:
-    static constexpr auto kPollPeriod = std::chrono::milliseconds(50);
     static boost::asio::io_context::id id;
 
     explicit MethodCalls(boost::asio::io_context &io) : service(io) {}
@@ -36,7 +34,7 @@ class MethodCalls : public boost::asio::io_context::service {
     // arguments included, is a reply, sent from a later turn of the loop
     // (at once only when the call cannot even be taken on).
     void Handle(const RequestIssuer &issue, const ReplySender &reply) noexcept;
-    // Ends the polling of every call in progress; none of them is answered
+    // Ends the wait of every call in progress; none of them is answered
     // any more. A call whose completion is still owed keeps its context
     // until this service goes with its io_context, as the library may still
     // write into it.

@@ -592,6 +592,17 @@ int vuno_cancel_event_subscription(vuno_instance *instance, const vuno_identifie
 int vuno_get_events(vuno_instance *instance, const vuno_get_events_args *args,
                     vuno_completion_callback callback, void *user_context);
 
+/*
+ * Whether a vuno_process_requests() call would do anything now: send a
+ * frame, or finish a message (hand a completion or a received response
+ * over, or end messages after the link went down). While it is false, a
+ * processing step changes nothing until something else enters the library
+ * (a request operation, a message from the ME, a timer tick, a connect);
+ * after any of these, ask again. Takes the Service Protocol's lock; false
+ * for a NULL instance.
+ */
+bool vuno_has_pending_work(vuno_instance *instance);
+
 #ifdef __cplusplus
 }
 #endif

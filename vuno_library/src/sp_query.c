@@ -1,0 +1,46 @@
+/*
+ * Questions the host process may ask the Service Protocol between calls, so
+ * that it can schedule its calls instead of making them blindly.
+ */
+#include "service_protocol.h"
+
+/* A message in these states is moved on by a processing step; in the
+ * others it waits for the ME, the host or a tick. */
+static bool step_moves(const struct sp_message *message) {
+    return message != NULL && (message->state == SP_MESSAGE_STATE_READY ||
+                               message->state == SP_MESSAGE_STATE_COMPLETED ||
+                               message->state == SP_MESSAGE_STATE_FAILED);
+}
+
+/* The message the next step will look at, chosen as that step chooses. A
+ * completed Status message is looked at whatever it lets through. */
+static const struct sp_message *next_step_message(const struct sp_context *sp) {
+    const struct sp_message *current = sp->current;
+    const struct sp_message *head = sp->queue_head;
+    if (current == NULL) {
+        return head;
+    }
+    const bool waiting = current->state == SP_MESSAGE_STATE_READY ||
+                         current->state == SP_MESSAGE_STATE_WAITING_FOR_STATUS;
+    if (waiting && head != NULL && head->type == SP_MESSAGE_TYPE_STATUS) {
+        return head;
+    }
+    return current;
+}
+
+bool vuno_has_pending_work(vuno_instance *instance) {
+    if (instance == NULL || instance->sp_ctx == NULL) {
+        return false;
+    }
+    const struct sp_context *sp = instance->sp_ctx;
+    sp_lock(instance);
+    bool pending;
+    if (sp->link_state != SP_LINK_CONNECTED) {
+        /* Every message left is ended by the next step. */
+        pending = sp->current != NULL || sp->queue_head != NULL;
+    } else {
+        pending = step_moves(next_step_message(sp));
+    }
+    sp_unlock(instance);
+    return pending;
+}
