@@ -2,6 +2,8 @@
  * Questions the host process may ask the Service Protocol between calls, so
  * that it can schedule its calls instead of making them blindly.
  */
+#define LOG_SOURCE "service_protocol"
+
 #include "service_protocol.h"
 
 /* A message in these states is moved on by a processing step; in the
@@ -33,7 +35,10 @@ bool vuno_has_pending_work(vuno_instance *instance) {
         return false;
     }
     const struct sp_context *sp = instance->sp_ctx;
-    sp_lock(instance);
+    /* A step that cannot lock either does nothing; asking for one is safe. */
+    if (!LOCK(instance, sp->lock, LOCK_OR_GIVE_UP)) {
+        return true;
+    }
     bool pending;
     if (sp->link_state != SP_LINK_CONNECTED) {
         /* Every message left is ended by the next step. */
@@ -41,6 +46,6 @@ bool vuno_has_pending_work(vuno_instance *instance) {
     } else {
         pending = step_moves(next_step_message(sp));
     }
-    sp_unlock(instance);
+    UNLOCK(instance, sp->lock);
     return pending;
 }
