@@ -6,6 +6,7 @@
 #include "method_call.hpp"
 #include "platform_context.hpp"
 #include "platform_hooks.hpp"
+#include "progress_object.hpp"
 #include "request_processing.hpp"
 #include "steady_wait.hpp"
 #include "vuno.h"
@@ -81,6 +82,7 @@ int main() {
         return EXIT_FAILURE;
     }
     const vuno::dbus::VunoObject published = vuno::dbus::PublishVunoObject(bus, instance);
+    vuno::dbus::TransmissionProgress progress(bus, instance);
 
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&io](const boost::system::error_code &, int) { io.stop(); });
@@ -89,6 +91,7 @@ int main() {
     bus->Start();
     io.run();
 
+    progress.Stop();
     Shutdown(io, *bus, platform, requests, supervisor);
     return bus->Failed() ? EXIT_FAILURE : EXIT_SUCCESS;
 }

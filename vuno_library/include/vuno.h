@@ -612,6 +612,11 @@ int vuno_cancel_event_subscription(vuno_instance *instance, const vuno_identifie
 int vuno_get_events(vuno_instance *instance, const vuno_get_events_args *args,
                     vuno_completion_callback callback, void *user_context);
 
+/* Progress of the Data message being transmitted to the host: the bytes of
+ * it sent so far and its size, or 0 and 0 when none is under way. Either
+ * pointer may be NULL. Cheap enough to call on every loop turn. */
+void vuno_transmit_progress(vuno_instance *instance, uint32_t *sent, uint32_t *total);
+
 #ifdef __cplusplus
 }
 #endif
