@@ -64,7 +64,12 @@ void EventWatch::Collect() {
 
 void EventWatch::OnEvents(const Json &reply) {
     if (stopping_) {
-        return; // the cancellation answers it
+        // The executor ends the held call when the subscription goes, and
+        // its answer may be the only one of the two that arrives.
+        if (cancelling_ && ErrorName(reply) == "InvalidSubscription") {
+            client_.Finish(status_);
+        }
+        return;
     }
     if (!ErrorName(reply).empty()) {
         ReportError(reply);
@@ -110,6 +115,7 @@ void EventWatch::OnSignal() {
 }
 
 void EventWatch::Cancel() {
+    cancelling_ = true;
     client_.Send("CancelEventSubscription", {{id_}},
                  subscription_.timeout.value_or(DefaultTimeout("CancelEventSubscription", {})),
                  [this](const Json &reply) { OnCancelled(reply); });

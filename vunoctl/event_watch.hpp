@@ -34,6 +34,7 @@ class EventWatch {
     boost::asio::steady_timer pause_;
     std::string id_;
     bool stopping_ = false;
+    bool cancelling_ = false;
     int status_ = kSucceeded;
 };
 
