@@ -8,7 +8,7 @@ packages=(
   libsdbus-c++-dev libsystemd-dev
   libboost-dev libboost-context-dev libboost-coroutine-dev libboost-system-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev
+  nlohmann-json3-dev libcli11-dev
   dbus systemd
 )
 

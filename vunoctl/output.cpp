@@ -23,6 +23,14 @@ const std::map<std::string, std::vector<std::string>> kColumns = {
 };
 
 const std::set<std::string> kByteCounts = {"Size", "TotalSize", "FreeSize"};
+// PCI identifiers are read in hexadecimal everywhere else.
+const std::set<std::string> kPciIds = {"VendorId", "DeviceId", "SubsystemId"};
+
+std::string Hexadecimal(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%04llx", static_cast<unsigned long long>(value));
+    return text;
+}
 
 std::string Cell(const std::string &key, const Json &value) {
     if (value.is_string()) {
@@ -33,6 +41,9 @@ std::string Cell(const std::string &key, const Json &value) {
     }
     if (value.is_number_unsigned() && kByteCounts.count(key) != 0) {
         return HumanBytes(value.get<uint64_t>());
+    }
+    if (value.is_number_unsigned() && kPciIds.count(key) != 0) {
+        return Hexadecimal(value.get<uint64_t>());
     }
     if (value.is_array()) {
         std::string joined;
