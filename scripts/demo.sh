@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Shows Vuno at work on this machine: a private system bus, the simulated
 # platform (MCTP service, ME and host application) and the daemon. It reads
-# the daemon's version, waits for the host link, calls a few storage
-# methods, and stops everything cleanly. Installs and builds what it needs
-# first.
+# the daemon's version, waits for the host link, then manages the host's
+# storage with vunoctl, and stops everything cleanly. Installs and builds
+# what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -59,90 +59,66 @@ grep -E 'Trying connect to VMD|successfully connected|First Heartbeat' "$work/vu
 sleep 5
 echo "Heartbeats received so far: $(grep -c 'Heartbeat ID' "$work/vunod.log" || true)"
 
-step "Calling storage methods"
-# Every answer is one a{sv} dictionary, an error included. Calls that can
-# take long (a firmware image of megabytes, a request the host leaves to
-# time out after a minute) need a client time-out above busctl's 25 s.
-storage=(xyz.openbmc_project.Vuno /xyz/openbmc_project/Vuno xyz.openbmc_project.vuno.pelk)
-call() {
-  printf '$ busctl --system --timeout=90 call %s' "${storage[*]}"
+vunoctl=$top/build/vunoctl/vunoctl
+# Shows the command, then runs it; an error is part of the show.
+run() {
+  printf '\n$ vunoctl'
   printf ' %q' "$@"
   echo
-  busctl --system --timeout=90 call "${storage[@]}" "$@"
+  "$vunoctl" "$@" || echo "(exit status $?)"
 }
-call_json() {
-  busctl --system --timeout=90 --json=short call "${storage[@]}" "$@"
-}
-# Reads busctl's JSON reply on standard input and prints the Id of the first
-# item of list $1 whose entry $2 is $3.
-first_id_where() {
-  python3 -c 'import json, sys
-items = json.load(sys.stdin)["data"][0][sys.argv[1]]["data"]
-print(next(item["Id"]["data"] for item in items if item[sys.argv[2]]["data"] == sys.argv[3]))' "$@"
-}
-# Reads busctl's JSON reply on standard input and prints entry $2 of the
-# first item of list $1.
-first_item_entry() {
-  python3 -c 'import json, sys
-print(json.load(sys.stdin)["data"][0][sys.argv[1]]["data"][0][sys.argv[2]]["data"])' "$@"
-}
-global=(ss Global 00000000-0000-0000-0000-000000000000)
 
-call GetExecutorInformation
-call GetControllerIdentifiers "${global[@]}"
+step "The host's storage, as vunoctl shows it"
+run executor info
+run controller list
+run drive list
+run array list
+run volume list
+run --json executor info
 
-drive=$(call_json GetDriveInformation "${global[@]}" | first_id_where Drives Usage Pass-through)
-echo "A pass-through drive: $drive"
-call MarkDriveAsSpare s "$drive"
-echo "Its usage now: $(call_json GetDriveInformation ss Drive "$drive" | first_item_entry Drives Usage)"
+step "Marking a drive as a spare"
+drive=$("$vunoctl" drive list | awk '$NF == "Pass-through" { print $1; exit }')
+run drive spare "$drive"
+run drive list --id "$drive"
 
-volume=$(call_json GetVolumeInformation "${global[@]}" | first_item_entry Volumes Id)
-echo "A volume: $volume, named $(call_json GetVolumeInformation ss Volume "$volume" | first_item_entry Volumes Name)"
-call RenameVolume ss "$volume" "Renamed by BMC"
-echo "Its name now: $(call_json GetVolumeInformation ss Volume "$volume" | first_item_entry Volumes Name)"
-
-call DeleteVolume s 0102030405060708090a0b0c0d0e0f10
-call GetDriveIdentifiers ss Drive 123
-
-step "The host's storage, in readable form"
-# Prints the items of list $1 of busctl's JSON reply as a table of the
-# entries named in the remaining arguments.
-table() {
-  python3 -c 'import json, sys
-reply = json.load(sys.stdin)["data"][0]
-keys = sys.argv[2:]
-rows = [[str(item.get(k, {}).get("data", "")) for k in keys] for item in reply[sys.argv[1]]["data"]]
-widths = [max(len(c) for c in column) for column in zip(keys, *rows)]
-for row in [keys] + rows:
-    print("  " + "  ".join(c.ljust(w) for c, w in zip(row, widths)))' "$@"
-}
-echo "Controllers:"
-call_json GetControllerInformation "${global[@]}" | table Controllers Name Type VendorId MaxDrivesPerController
-echo "Drives:"
-call_json GetDriveInformation "${global[@]}" | table Drives Model Serial Type Status Usage Size
-echo "Arrays:"
-call_json GetArrayInformation "${global[@]}" | table Arrays Name TotalSize FreeSize
-echo "Volumes:"
-call_json GetVolumeInformation "${global[@]}" | table Volumes Name Level State StripSizeKiB Size
-
-step "Creating and deleting a volume, watched by an event subscription"
-subscription=$(call_json CreateEventSubscription ssas Global 00000000-0000-0000-0000-000000000000 \
-  2 "Volume added" "Volume removed" |
-  python3 -c 'import json, sys; print(json.load(sys.stdin)["data"][0]["SubscriptionId"]["data"])')
+step "A volume's life, watched by an event subscription"
+subscription=$("$vunoctl" event subscribe "Volume added" "Volume removed" |
+  awk '$1 == "SubscriptionId:" { print $2 }')
 echo "Subscribed to volume events: $subscription"
-free_drives=$(call_json GetDriveInformation "${global[@]}" | python3 -c 'import json, sys
-items = json.load(sys.stdin)["data"][0]["Drives"]["data"]
-print(" ".join(i["Id"]["data"] for i in items if i["Usage"]["data"] == "Pass-through" and i["Type"]["data"] == "SATA"))')
-echo "Free SATA drives: $free_drives"
-# shellcheck disable=SC2086
-call CreateVolume sustsbssas "Scratch" 64 1 0 "" false "Off" "" 2 $free_drives
-new_volume=$(call_json GetVolumeInformation "${global[@]}" | first_id_where Volumes Name Scratch)
-echo "The new volume: $new_volume"
-call_json GetVolumeInformation ss Volume "$new_volume" | table Volumes Name Level State Size
-call DeleteVolume s "$new_volume"
-echo "Events received:"
-call_json GetEvents su "$subscription" 0 | table Events EventType EventIdentifier
-call CancelEventSubscription s "$subscription"
+mapfile -t free_drives < <("$vunoctl" drive list | awk '$NF == "Pass-through" && / SATA / { print $1 }')
+run volume create Scratch --level 1 --size 100G "${free_drives[@]}"
+volume=$("$vunoctl" volume list | awk '$2 == "Scratch" { print $1 }')
+run volume rename "$volume" "Renamed by BMC"
+run volume list
+run volume delete "$volume"
+run event get "$subscription"
+run event unsubscribe "$subscription"
+
+step "Errors say what went wrong"
+run volume delete 0102030405060708090a0b0c0d0e0f10
+run drive list --id 123
+run volume create Scratch --level 1 --strip-size 3 "${free_drives[@]}"
+
+step "A firmware image of a megabyte, with progress"
+head -c 1000000 /dev/urandom >"$work/firmware.bin"
+run firmware send --slot 3 --revision 4.0.1 "$work/firmware.bin"
+run firmware slots
+
+step "Events as they happen"
+echo '$ vunoctl event watch "Drive failed" &'
+"$vunoctl" event watch "Drive failed" >"$work/watch.log" 2>&1 &
+watch_pid=$!
+pids+=("$watch_pid")
+wait_for "$work/watch.log" "Watching events" 10
+echo "The simulated host reports drive $drive failed."
+busctl --system call xyz.openbmc_project.VunoHostSim /xyz/openbmc_project/VunoHostSim \
+  xyz.openbmc_project.VunoHostSim.Control TriggerEvent ys 2 "$drive"
+wait_for "$work/watch.log" "Drive failed" 20
+kill -TERM "$watch_pid"
+status=0
+wait "$watch_pid" || status=$?
+cat "$work/watch.log"
+echo "vunoctl event watch ended with status $status, its subscription cancelled"
 
 step "Stopping the daemon with SIGTERM"
 kill -TERM "$vunod_pid"

@@ -9,6 +9,7 @@
 #include "options.hpp"
 #include "platform_context.hpp"
 #include "platform_hooks.hpp"
+#include "progress_object.hpp"
 #include "request_processing.hpp"
 #include "steady_wait.hpp"
 #include "vuno.h"
@@ -107,6 +108,7 @@ int main(int argc, char **argv) {
         return EXIT_FAILURE;
     }
     const vuno::dbus::VunoObject published = vuno::dbus::PublishVunoObject(bus, instance);
+    vuno::dbus::TransmissionProgress progress(bus, instance);
 
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&io](const boost::system::error_code &, int) { io.stop(); });
@@ -115,6 +117,7 @@ int main(int argc, char **argv) {
     bus->Start();
     requests.RunLoop();
 
+    progress.Stop();
     Shutdown(io, *bus, platform, requests, supervisor);
     return bus->Failed() ? EXIT_FAILURE : EXIT_SUCCESS;
 }

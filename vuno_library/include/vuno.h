@@ -49,10 +49,7 @@ enum vuno_status {
 #define VUNO_SSI_STATUS_NO_RESPONSE 0xFFFFu /* SSI status when no response arrived */
 
 /* Log levels passed to the log callback. */
-enum vuno_log_level {
-    VUNO_LOG_DEBUG = 0,
-    VUNO_LOG_ERROR = 1,
-};
+enum vuno_log_level { VUNO_LOG_DEBUG = 0, VUNO_LOG_ERROR = 1 };
 
 typedef struct vuno_instance vuno_instance;
 
@@ -106,18 +103,12 @@ typedef void (*vuno_completion_callback)(uint32_t status, uint32_t ssi_status, c
  * their documented range; a flag is 0 or 1. Fields that an element's type
  * does not carry stay zero.
  *
- *   0..3  vuno_identifier_list_record
- *   4     vuno_drive_information_list
- *   5     vuno_volume_information_list
- *   6     vuno_migration_capability_list
- *   7     vuno_array_information_list
- *   8     vuno_controller_information_list
- *   9     vuno_raid_capability_list
- *   10    vuno_executor_information
- *   11    vuno_firmware_slot_list
- *   22    vuno_volume_identifier
- *   38    vuno_subscription
- *   40    vuno_event_list
+ *   0..3  vuno_identifier_list_record    4   vuno_drive_information_list
+ *   5     vuno_volume_information_list   6   vuno_migration_capability_list
+ *   7     vuno_array_information_list    8   vuno_controller_information_list
+ *   9     vuno_raid_capability_list      10  vuno_executor_information
+ *   11    vuno_firmware_slot_list        22  vuno_volume_identifier
+ *   38    vuno_subscription              40  vuno_event_list
  * Other codes complete without a record.
  */
 
@@ -592,16 +583,15 @@ int vuno_cancel_event_subscription(vuno_instance *instance, const vuno_identifie
 int vuno_get_events(vuno_instance *instance, const vuno_get_events_args *args,
                     vuno_completion_callback callback, void *user_context);
 
-/*
- * Whether a vuno_process_requests() call would do anything now: send a
- * frame, or finish a message (hand a completion or a received response
- * over, or end messages after the link went down). While it is false, a
- * processing step changes nothing until something else enters the library
- * (a request operation, a message from the ME, a timer tick, a connect);
- * after any of these, ask again. Takes the Service Protocol's lock; false
- * for a NULL instance.
- */
+/* Whether vuno_process_requests() would do anything now (send a frame, or
+ * finish, hand over or end a message). While false, no step changes
+ * anything until a request, an ME message, a tick or a connect enters the
+ * library; ask again after each. Takes the Service Protocol's lock. */
 bool vuno_has_pending_work(vuno_instance *instance);
+
+/* Bytes sent so far and size of the Data message on its way to the host,
+ * or 0 and 0 when none is; either pointer may be NULL. */
+void vuno_transmit_progress(vuno_instance *instance, uint32_t *sent, uint32_t *total);
 
 #ifdef __cplusplus
 }

@@ -1,0 +1,52 @@
+#include "progress_object.hpp"
+
+#include "vuno_object.hpp"
+
+namespace vuno::dbus {
+
+TransmissionProgress::TransmissionProgress(const std::shared_ptr<BusLoop> &bus,
+                                           vuno_instance *instance)
+    : bus_(bus), instance_(instance), timer_(bus->Context()) {
+    object_ = sdbus::createObject(bus->Connection(), kObjectPath);
+    object_->registerProperty(kProgressProperty)
+        .onInterface(kTransmissionInterface)
+        .withGetter([this] { return Current(); })
+        .withUpdateBehavior(sdbus::Flags::EMITS_CHANGE_SIGNAL);
+    object_->finishRegistration();
+    object_->emitInterfacesAddedSignal({kTransmissionInterface});
+    Arm();
+}
+
+void TransmissionProgress::Stop() {
+    stopped_ = true;
+    timer_.cancel();
+}
+
+Progress TransmissionProgress::Current() const {
+    Progress progress{0u, 0u};
+    if (!stopped_) {
+        vuno_transmit_progress(instance_, &std::get<0>(progress), &std::get<1>(progress));
+    }
+    return progress;
+}
+
+void TransmissionProgress::Arm() {
+    timer_.expires_after(kPeriod);
+    timer_.async_wait([this](const boost::system::error_code &error) { Check(error); });
+}
+
+void TransmissionProgress::Check(const boost::system::error_code &error) {
+    if (error || stopped_) {
+        return;
+    }
+    const Progress now = Current();
+    const auto bus = bus_.lock();
+    if (now != announced_ && bus != nullptr) {
+        announced_ = now;
+        object_->emitPropertiesChangedSignal(kTransmissionInterface, {kProgressProperty});
+        bus->Rearm();
+    }
+    Arm();
+}
+
+} // namespace vuno::dbus
