@@ -111,10 +111,7 @@ TEST_F(ServiceProtocol, ConnectResultDecidesTheLinkState) {
     };
     for (const auto &c : cases) {
         host.connected = -1;
-        ASSERT_EQ(vuno_connect_to_host(platform.instance, 0x00035B00, HostLink::onLink,
-                                       &host.connected, HostLink::onLink, &host.lost),
-                  VUNO_STATUS_COMMAND_PENDING);
-        respondFromMe(platform.instance, {0x02, c.meStatus});
+        ASSERT_EQ(host.startConnect(c.meStatus), VUNO_STATUS_COMMAND_PENDING);
         EXPECT_EQ(context().link_state, c.state);
         EXPECT_EQ(host.connected, c.connected);
     }
@@ -124,10 +121,7 @@ TEST_F(ServiceProtocol, ConnectResultDecidesTheLinkState) {
 }
 
 TEST_F(ServiceProtocol, NoFirstHeartbeatFailsTheConnectionOnTick41) {
-    ASSERT_EQ(vuno_connect_to_host(platform.instance, 0x00035B00, HostLink::onLink, &host.connected,
-                                   HostLink::onLink, &host.lost),
-              VUNO_STATUS_COMMAND_PENDING);
-    respondFromMe(platform.instance, {0x02, 0x00});
+    ASSERT_EQ(host.startConnect(), VUNO_STATUS_COMMAND_PENDING);
     platform.tick(40);
     EXPECT_EQ(disconnectsSent(), 0u);
     platform.tick();
@@ -196,10 +190,7 @@ TEST_F(ServiceProtocol, SubmissionNeedsALinkThatIsUp) {
               VUNO_STATUS_INVALID_PARAMETER);
     EXPECT_EQ(send(payload, done), VUNO_STATUS_HOST_NOT_CONNECTED);
     EXPECT_TRUE(platform.loggedError("Host not connected, state 0"));
-    ASSERT_EQ(vuno_connect_to_host(platform.instance, 0x00035B00, HostLink::onLink, &host.connected,
-                                   HostLink::onLink, &host.lost),
-              VUNO_STATUS_COMMAND_PENDING);
-    respondFromMe(platform.instance, {0x02, 0x00});
+    ASSERT_EQ(host.startConnect(), VUNO_STATUS_COMMAND_PENDING);
     EXPECT_EQ(send(payload, done), VUNO_STATUS_HOST_NOT_CONNECTED);
     EXPECT_TRUE(platform.loggedError("Host not connected, state 1"));
     EXPECT_TRUE(done.empty());

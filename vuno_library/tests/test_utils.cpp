@@ -52,19 +52,6 @@ TEST(Bits, FieldsAreShiftedByTheirMaskAndLeaveNeighboursAlone) {
     }
 }
 
-TEST(ByteOrder, UnalignedFieldsInBothOrders) {
-    Bytes buffer(10);
-    uint8_t *p = &buffer[1];
-    put_le64(p, 0xFEDCBA9876543210ull);
-    EXPECT_EQ(buffer, (Bytes{0, 0x10, 0x32, 0x54, 0x76, 0x98, 0xBA, 0xDC, 0xFE, 0}));
-    EXPECT_EQ(get_le64(p), 0xFEDCBA9876543210ull);
-    EXPECT_EQ(get_le32(p), 0x76543210u);
-    EXPECT_EQ(get_le16(p), 0x3210u);
-    put_be32(p, 0x89ABCDEFu);
-    EXPECT_EQ(Bytes(p, p + 4), (Bytes{0x89, 0xAB, 0xCD, 0xEF}));
-    EXPECT_EQ(get_be32(p), 0x89ABCDEFu);
-}
-
 TEST(Crc32c, PublishedVectorsAndChaining) {
     const Bytes digits{'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(crcOf(digits), 0xE3069283u);
