@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -67,31 +66,6 @@ TEST(Crc32c, PublishedVectorsAndChaining) {
         EXPECT_EQ(crc32c(&first, digits.data() + split, 9 - split), 0xE3069283u) << split;
     }
     EXPECT_EQ(crc32c(nullptr, digits.data(), 0), 0u);
-}
-
-std::vector<int> destroyed;
-
-TEST(List, PushFrontRemoveAnywhereAndClear) {
-    struct list list;
-    list_init(&list, [](void *item) { destroyed.push_back(*static_cast<int *>(item)); });
-    int items[4] = {0, 1, 2, 3};
-    for (int i = 3; i >= 0; --i) {
-        ASSERT_EQ(list_push_front(&list, &items[i]), 0);
-    }
-    EXPECT_EQ(list_push_front(&list, nullptr), -1);
-    list_remove(&list, list.head->next->next->next); // tail
-    list_remove(&list, list.head->next);             // middle
-    list_remove(&list, list.head);                   // head
-    ASSERT_NE(list.head, nullptr);
-    EXPECT_EQ(list.head->item, &items[2]);
-    EXPECT_EQ(list.head->prev, nullptr);
-    list_clear(&list);
-    EXPECT_EQ(list.head, nullptr);
-    EXPECT_EQ(destroyed, (std::vector<int>{3, 1, 0, 2}));
-
-    list_init(&list, nullptr); // items freed with free(): the leak checker watches
-    ASSERT_EQ(list_push_front(&list, std::malloc(16)), 0);
-    list_clear(&list);
 }
 
 TEST(Frames, OneByteMessageIsTheDocumentedFrame) {
