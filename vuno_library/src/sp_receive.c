@@ -13,8 +13,8 @@
 #include "service_protocol.h"
 #include "utils.h"
 
-/* Each handler gets byte 0 of the frame and a reader on the bytes after
- * it. */
+/* Each handler gets byte 0 of the frame and a reader on the whole frame,
+ * already past byte 0. */
 
 static void handle_control_frame(vuno_instance *instance, uint8_t byte0,
                                  struct wire_reader *frame) {

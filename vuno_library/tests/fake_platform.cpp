@@ -123,10 +123,6 @@ FakePlatform::~FakePlatform() {
     active = nullptr;
 }
 
-FakePlatform *FakePlatform::current() {
-    return active;
-}
-
 vuno_instance *FakePlatform::createInstance() {
     vuno_instance *created = nullptr;
     EXPECT_EQ(vuno_initialize(&created, userContext(), &callbacks), VUNO_STATUS_SUCCESS);

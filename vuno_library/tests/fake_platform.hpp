@@ -69,8 +69,6 @@ class FakePlatform {
     // MCTP: every send is recorded; the result is mctpSendResult.
     std::vector<SentMessage> sent;
     int mctpSendResult = 0;
-
-    static FakePlatform *current();
 };
 
 // Feeds a message from the ME into the library, as the transport would.

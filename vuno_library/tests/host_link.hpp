@@ -18,12 +18,16 @@ class HostLink {
   public:
     explicit HostLink(FakePlatform &platform) : platform_(platform) {}
 
-    // Connect, the ME's success and the first heartbeat.
+    // Connect and the ME's answer; then the first heartbeat.
+    int startConnect(uint8_t meStatus = 0x00) {
+        const int status =
+            vuno_connect_to_host(platform_.instance, 0x00035B00, onLink, &connected, onLink, &lost);
+        respondFromMe(platform_.instance, {0x02, meStatus});
+        return status;
+    }
+
     void connect() {
-        ASSERT_EQ(
-            vuno_connect_to_host(platform_.instance, 0x00035B00, onLink, &connected, onLink, &lost),
-            VUNO_STATUS_COMMAND_PENDING);
-        respondFromMe(platform_.instance, {0x02, 0x00});
+        ASSERT_EQ(startConnect(), VUNO_STATUS_COMMAND_PENDING);
         heartbeat(heartbeatId);
         ASSERT_EQ(connected, 0);
     }

@@ -111,10 +111,7 @@ TEST_F(ServiceProtocol, ConnectResultDecidesTheLinkState) {
     };
     for (const auto &c : cases) {
         host.connected = -1;
-        ASSERT_EQ(vuno_connect_to_host(platform.instance, 0x00035B00, HostLink::onLink,
-                                       &host.connected, HostLink::onLink, &host.lost),
-                  VUNO_STATUS_COMMAND_PENDING);
-        respondFromMe(platform.instance, {0x02, c.meStatus});
+        ASSERT_EQ(host.startConnect(c.meStatus), VUNO_STATUS_COMMAND_PENDING);
         EXPECT_EQ(context().link_state, c.state);
         EXPECT_EQ(host.connected, c.connected);
     }
@@ -124,10 +121,7 @@ TEST_F(ServiceProtocol, ConnectResultDecidesTheLinkState) {
 }
 
 TEST_F(ServiceProtocol, NoFirstHeartbeatFailsTheConnectionOnTick41) {
-    ASSERT_EQ(vuno_connect_to_host(platform.instance, 0x00035B00, HostLink::onLink, &host.connected,
-                                   HostLink::onLink, &host.lost),
-              VUNO_STATUS_COMMAND_PENDING);
-    respondFromMe(platform.instance, {0x02, 0x00});
+    ASSERT_EQ(host.startConnect(), VUNO_STATUS_COMMAND_PENDING);
     platform.tick(40);
     EXPECT_EQ(disconnectsSent(), 0u);
     platform.tick();
@@ -190,24 +184,13 @@ TEST_F(ServiceProtocol, PayloadIsCutIntoIndexedFramesOfAtMost1014Bytes) {
     }
 }
 
-TEST_F(ServiceProtocol, SubmissionRefusals) {
+TEST_F(ServiceProtocol, SubmissionNeedsALinkThatIsUp) {
     const Bytes payload = patterned(8);
-    EXPECT_EQ(sp_send_message(platform.instance, 1, nullptr, 8, record, &done),
-              VUNO_STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(sp_send_message(platform.instance, 1, payload.data(), 8, nullptr, &done),
-              VUNO_STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(sp_send_message(platform.instance, 2, payload.data(), 8, record, &done),
-              VUNO_STATUS_INVALID_PARAMETER);
     EXPECT_EQ(sp_send_message(platform.instance, 1, payload.data(), 0, record, &done),
-              VUNO_STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(sp_send_message(platform.instance, 1, payload.data(), 66256887, record, &done),
               VUNO_STATUS_INVALID_PARAMETER);
     EXPECT_EQ(send(payload, done), VUNO_STATUS_HOST_NOT_CONNECTED);
     EXPECT_TRUE(platform.loggedError("Host not connected, state 0"));
-    ASSERT_EQ(vuno_connect_to_host(platform.instance, 0x00035B00, HostLink::onLink, &host.connected,
-                                   HostLink::onLink, &host.lost),
-              VUNO_STATUS_COMMAND_PENDING);
-    respondFromMe(platform.instance, {0x02, 0x00});
+    ASSERT_EQ(host.startConnect(), VUNO_STATUS_COMMAND_PENDING);
     EXPECT_EQ(send(payload, done), VUNO_STATUS_HOST_NOT_CONNECTED);
     EXPECT_TRUE(platform.loggedError("Host not connected, state 1"));
     EXPECT_TRUE(done.empty());
@@ -344,6 +327,7 @@ TEST_F(ServiceProtocol, FaultyDataFramesAreAnsweredWithTheirStatus) {
     otherMessageId[0] = 0x05;
     serviceTwo[3] = 2;
     partBeyondTotal.push_back(0x42);
+    // clang-format off
     const struct {
         Bytes frame;
         uint8_t status;
@@ -351,17 +335,14 @@ TEST_F(ServiceProtocol, FaultyDataFramesAreAnsweredWithTheirStatus) {
     } cases[] = {
         {{0x01, 0x00}, 5, "Data Frame size = 2"},
         {otherMessageId, 3, "Received Data Frame with invalid message ID 1."},
-        {Bytes(single.begin(), single.begin() + 12), 5,
-         "Invalid Data Frame [0] size = 12, expected minimum value = 13."},
+        {Bytes(single.begin(), single.begin() + 12), 5, "Invalid Data Frame [0] size = 12, expected minimum value = 13."},
         {serviceTwo, 1, "Received Data Frame 0 with Service ID 2."},
         {withTotal(single, 0), 2, "Received Data Frame 0 with Total number of bytes equal 0."},
-        {withTotal(single, 66256887), 2,
-         "Received Data Frame 0 with Total number of bytes equal 66256887."},
-        {partBeyondTotal, 5,
-         "Invalid Data Frame [0] size = 15, mismatch between Total Number of Bytes and Message "
-         "Payload part size."},
+        {withTotal(single, 66256887), 2, "Received Data Frame 0 with Total number of bytes equal 66256887."},
+        {partBeyondTotal, 5, "Invalid Data Frame [0] size = 15, mismatch between Total Number of Bytes and Message Payload part size."},
         {nextFrame(1, {0x41}), 8, "Memory for payload not allocated - lack of Data Frame [0]."},
     };
+    // clang-format on
     for (const auto &c : cases) {
         SCOPED_TRACE(c.error);
         platform.clearLogs();
