@@ -76,11 +76,10 @@ SsiStatus RaidModel::ResetSmartEvent(const Identifier &id) {
 }
 
 SsiStatus RaidModel::ActivateLed(const Identifier &id) {
-    Drive *drive = MutableDrive(id);
+    const Drive *drive = FindDrive(id);
     if (drive == nullptr || !drive->ledSupport) {
         return SsiStatus::InvalidDrive;
     }
-    drive->ledOffAt = clock_.Now() + kLedBlinkTime;
     return SsiStatus::Success;
 }
 
@@ -125,7 +124,6 @@ SsiStatus RaidModel::ReinsertDrive(const Identifier &id) {
         drive.usage = DriveUsage::OfflineArrayMember;
     }
     drive.arrayId = kNoIdentifier;
-    drive.ledOffAt = Duration{0};
     inventory_.drives.push_back(drive);
     RaiseEvent(EventType::DriveInserted, id);
     RebuildDegradedFromSpares();
@@ -247,11 +245,10 @@ SsiStatus RaidModel::UpdateDriveFirmware(uint16_t number, const Identifier &id,
     const bool nvme = drive->type == DriveType::Vmd || drive->type == DriveType::NonVmd;
     if (action == FirmwareAction::Immediate && nvme) {
         drive->firmware = slot->revision;
-        drive->pendingFirmware.clear();
         return SsiStatus::Success;
     }
-    // SATA drives only take new firmware at a reset.
-    drive->pendingFirmware = slot->revision;
+    // Otherwise the drive takes it at a reset, which the simulated host
+    // never has: nothing could show the new revision.
     return action == FirmwareAction::Immediate ? SsiStatus::FirmwareUpdateRequiresReset
                                                : SsiStatus::Success;
 }

@@ -191,9 +191,6 @@ struct Drive {
     uint16_t vmdController = 0;
     uint16_t rootPortOffset = 0;
     uint64_t physicalSlot = 0;
-    // Revision to activate at the drive's next reset, if any.
-    std::string pendingFirmware;
-    Duration ledOffAt{0};
 };
 
 struct Array {
@@ -322,7 +319,6 @@ struct NewVolume {
 
 constexpr uint16_t kEventQueueDepth = 64;
 constexpr size_t kMaxSubscriptions = 16;
-constexpr Duration kLedBlinkTime{10000};
 
 class RaidModel {
   public:
@@ -357,7 +353,6 @@ class RaidModel {
     uint64_t FreeSize(const Array &array) const;
     uint64_t FreeSize(const Drive &drive) const;
     bool IsSystemDrive(const Drive &drive) const;
-    bool LedActive(const Drive &drive) const { return clock_.Now() < drive.ledOffAt; }
     uint32_t LogicalBlockSize(const Volume &volume) const;
     uint16_t MigrationProgress(const Volume &volume) const; // 0..65535
 
