@@ -82,19 +82,6 @@ void sp_put_first_header(struct wire_writer *writer, const struct sp_first_heade
 void sp_put_next_header(struct wire_writer *writer, uint16_t index);
 void sp_get_first_header_fields(struct wire_reader *reader, struct sp_first_header *header);
 
-/* The same over a buffer the caller has sized, for the simulated host,
- * which builds and checks frames of its own: the writers fill the fixed
- * header at the start of `frame` and return its length; the readers expect
- * the header to be there. The library itself reads frames only through
- * the cursors. */
-uint32_t sp_write_first_header(uint8_t *frame, const struct sp_first_header *header);
-uint32_t sp_write_next_header(uint8_t *frame, uint16_t index);
-uint32_t sp_write_status_frame(uint8_t *frame, uint8_t status);
-uint8_t sp_frame_type(const uint8_t *frame);
-uint8_t sp_frame_message_id(const uint8_t *frame);
-uint16_t sp_frame_index(const uint8_t *frame);
-void sp_read_first_header(const uint8_t *frame, struct sp_first_header *header);
-
 #ifdef __cplusplus
 }
 #endif

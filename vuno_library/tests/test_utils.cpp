@@ -74,7 +74,10 @@ TEST(Frames, OneByteMessageIsTheDocumentedFrame) {
                          0x00, 0x00, 0xCE, 0x09, 0x8E, 0x7A, 0x41};
     const sp_first_header header{1, 0, 1, sp_message_crc(1, 0, 1, &expected[13], 1)};
     Bytes frame(14, 0xFF);
-    ASSERT_EQ(sp_write_first_header(frame.data(), &header), 13u);
+    wire_writer writer;
+    wire_writer_init(&writer, frame.data(), 13);
+    sp_put_first_header(&writer, &header);
+    ASSERT_TRUE(wire_writer_complete(&writer));
     frame[13] = 0x41;
     EXPECT_EQ(frame, expected);
     EXPECT_EQ(firstFrame({0x41}, 1), expected) << "the test host frames messages alike";
