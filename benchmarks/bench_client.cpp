@@ -7,9 +7,10 @@
 //   bench_client throughput IN_FLIGHT TOTAL
 //   bench_client firmware IMAGE_PATH     one SendFirmwareToSlot
 //
-// `latency` also watches the MCTP traffic as a bus monitor: how long the
-// simulated ME takes to answer sendMessage, and how long the host takes to
-// send the frames that a frame of the daemon prompted. Results are printed
+// The storage calls are made while watching the MCTP traffic as a bus
+// monitor: how long the simulated ME takes to answer sendMessage, and how
+// long the host takes to send the frames that a frame of the daemon
+// prompted. Results are printed
 // as "name key=value ..." lines.
 #include <systemd/sd-bus.h>
 
@@ -398,8 +399,13 @@ int Latency(int count, int gapMs) {
 }
 
 // Keeps `inFlight` calls outstanding until `total` have been answered.
-void Concurrent(const char *name, const CallShape &shape, int inFlight, int total) {
+void Concurrent(const char *name, const CallShape &shape, int inFlight, int total,
+                bool watchRelay) {
     Client client;
+    RelayWatch watch;
+    if (watchRelay) {
+        client.WatchRelay(watch);
+    }
     int started = 0;
     int answered = 0;
     Failures failed;
@@ -423,11 +429,14 @@ void Concurrent(const char *name, const CallShape &shape, int inFlight, int tota
     const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     std::printf("%s calls_per_s=%.2f answered=%d seconds=%.2f%s\n", name, total / seconds, answered,
                 seconds, failed.Text().c_str());
+    if (watchRelay) {
+        watch.Print();
+    }
 }
 
 int Throughput(int inFlight, int total) {
-    Concurrent("ping", Ping(), inFlight, total);
-    Concurrent("call", ExecutorInformation(), inFlight, total);
+    Concurrent("ping", Ping(), inFlight, total, false);
+    Concurrent("call", ExecutorInformation(), inFlight, total, true);
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #   scripts/benchmark.sh                 release build in build-bench
 #   BUILD=build scripts/benchmark.sh     an existing build folder instead
 #   IDLE_SECONDS=60                      length of the idle measurement
+#   VUNOD=path scripts/benchmark.sh      another daemon, for a comparison
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
@@ -23,7 +24,7 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 ninja -C "$build" service/vunod hostsim/vuno-hostsim benchmarks/bench_client \
   benchmarks/library_benchmarks >/dev/null
-vunod=$top/$build/service/vunod
+vunod=${VUNOD:-$top/$build/service/vunod}
 hostsim=$top/$build/hostsim/vuno-hostsim
 client=$top/$build/benchmarks/bench_client
 
@@ -112,6 +113,9 @@ echo "(3) GetExecutorInformation, $callers calls in flight, $concurrent_calls ca
 echo "    measured: $rate calls/s; ceiling $ceiling calls/s ($steps_per_call steps a call);" \
   "ratio $(calc "$rate / $ceiling") (target >= 0.9)"
 echo "    client floor (Ping, $callers in flight): $(field "$out" calls_per_s ping) calls/s"
+echo "    simulated ME, sendMessage answered in: median $(field "$out" median_ms me_answer) ms," \
+  "p95 $(field "$out" p95_ms me_answer) ms; simulated host, frames after the daemon's frame:" \
+  "median $(field "$out" median_ms host_answer) ms, p95 $(field "$out" p95_ms host_answer) ms"
 echo "    peak RSS so far: $(calc "$rss_busy / 1024") MB (target <= 10 MB)"
 echo
 
