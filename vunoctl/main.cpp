@@ -6,7 +6,6 @@
 #include "output.hpp"
 #include "transfer_display.hpp"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -15,11 +14,6 @@
 namespace {
 
 using namespace vunoctl;
-
-uint64_t FileSize(const std::string &path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
-}
 
 // The image's transfer is shown as it goes, unless a script reads JSON.
 std::shared_ptr<TransferDisplay> ShowTransfer(Client &client, const Invocation &invocation) {

@@ -238,17 +238,21 @@ uint64_t ParseSize(const std::string &text) {
     return static_cast<uint64_t>(bytes);
 }
 
+uint64_t FileSize(const std::string &path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+}
+
 std::chrono::microseconds DefaultTimeout(std::string_view method,
                                          const std::vector<ArgumentTexts> &arguments) {
     if (method == "GetEvents") {
         return kHeldTimeout;
     }
-    struct stat image {};
-    if (method != "SendFirmwareToSlot" || arguments.size() < 3 || arguments[2].empty() ||
-        ::stat(arguments[2][0].c_str(), &image) != 0) {
+    if (method != "SendFirmwareToSlot" || arguments.size() < 3 || arguments[2].empty()) {
         return kRequestTimeout;
     }
-    const double transfer = kLinkMargin * static_cast<double>(image.st_size) / kLinkBytesPerSecond;
+    const double transfer =
+        kLinkMargin * static_cast<double>(FileSize(arguments[2][0])) / kLinkBytesPerSecond;
     return kRequestTimeout + std::chrono::microseconds(static_cast<int64_t>(transfer * 1e6));
 }
 

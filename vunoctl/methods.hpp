@@ -56,6 +56,9 @@ void AppendArguments(sdbus::MethodCall &call, std::string_view signature,
 // Bytes in a size text such as 4096, 10G, 1.5TB or 512MiB.
 uint64_t ParseSize(const std::string &text);
 
+// Size of the file at `path` in bytes, 0 when it cannot be read.
+uint64_t FileSize(const std::string &path);
+
 // How long the client waits for a call: long enough for the library to give
 // up on the host first, and for a firmware image, for its transfer over the
 // link too. A held GetEvents waits without end.
