@@ -17,7 +17,7 @@ namespace {
 using dbus::ItemDictionary;
 using dbus::ResultDictionary;
 
-constexpr char kZeroIdentifier[] = "";
+constexpr char kZeroIdentifier[] = "00000000-0000-0000-0000-000000000000";
 // The executor's answer for a drive or volume it does not have.
 constexpr uint32_t kInvalidDrive = 264;
 constexpr uint32_t kInvalidVolume = 265;
