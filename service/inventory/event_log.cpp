@@ -63,19 +63,22 @@ constexpr std::array<EventMessage, 17> kEventMessages{{
     {"Volume removed", "was deleted", kInformational, kInventoryRemoved},
 }};
 
-// Names come from the host: nothing in them may break a field or split an
-// argument list.
-std::string Clean(std::string text) {
+// Names come from the host: nothing in them may break a field, nor split
+// an argument list.
+std::string Clean(std::string text, bool inArgumentList = false) {
     std::replace_if(
         text.begin(), text.end(),
-        [](char c) { return c == ',' || std::iscntrl(static_cast<unsigned char>(c)) != 0; }, ' ');
+        [inArgumentList](char c) {
+            return (inArgumentList && c == ',') || std::iscntrl(static_cast<unsigned char>(c)) != 0;
+        },
+        ' ');
     return text;
 }
 
 std::string Join(const std::vector<std::string> &arguments) {
     std::string joined;
     for (const std::string &argument : arguments) {
-        joined += (joined.empty() ? "" : ",") + Clean(argument);
+        joined += (joined.empty() ? "" : ",") + Clean(argument, true);
     }
     return joined;
 }
