@@ -9,6 +9,7 @@
 #include <sdbus-c++/Error.h>
 
 #include <iostream>
+#include <set>
 
 namespace vuno::inventory {
 
@@ -179,39 +180,44 @@ bool Mirror::Read(Kind kind, boost::asio::yield_context yield) {
     return read.Succeeded();
 }
 
+// A drive event changes that drive. A volume event changes that volume, and
+// with it the arrays and the drives' membership and rebuilding, which the
+// host reports only per drive: those are read again whole, once for all the
+// events of one answer.
 void Mirror::HandleEvents(const ResultDictionary &events, boost::asio::yield_context yield) {
     const auto found = events.find("Events");
     if (found == events.end() ||
         !found->second.containsValueOfType<std::vector<ItemDictionary>>()) {
         return;
     }
+    std::set<std::string> drives;
+    std::set<std::string> volumes;
     for (const ItemDictionary &event : found->second.get<std::vector<ItemDictionary>>()) {
         const std::string type = Field<std::string>(event, "EventType");
         const std::string object = Field<std::string>(event, "EventIdentifier");
         // Described before the refresh: a removed object is still known.
         journal_(DescribeEvent(type, object, storage_));
-        Refresh(type, object, yield);
+        if (object.empty()) {
+            continue;
+        }
+        if (type.starts_with("Drive")) {
+            drives.insert(object);
+        } else if (type.starts_with("Volume")) {
+            volumes.insert(object);
+        }
     }
-    Publish();
-}
-
-// A drive event changes that drive. A volume event changes that volume, and
-// with it the arrays and the drives' membership and rebuilding, which the
-// host reports only per drive: those are read again whole.
-void Mirror::Refresh(const std::string &type, const std::string &object,
-                     boost::asio::yield_context yield) {
-    if (object.empty()) {
-        return;
+    for (const std::string &volume : volumes) {
+        RefreshOne(Kind::Volume, volume, yield);
     }
-    if (type.starts_with("Drive")) {
-        RefreshOne(Kind::Drive, object, yield);
-        return;
-    }
-    if (type.starts_with("Volume")) {
-        RefreshOne(Kind::Volume, object, yield);
+    if (volumes.empty()) {
+        for (const std::string &drive : drives) {
+            RefreshOne(Kind::Drive, drive, yield);
+        }
+    } else {
         Read(Kind::Array, yield);
         Read(Kind::Drive, yield);
     }
+    Publish();
 }
 
 void Mirror::RefreshOne(Kind kind, const std::string &id, boost::asio::yield_context yield) {

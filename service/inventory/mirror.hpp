@@ -85,8 +85,6 @@ class Mirror {
     bool ReadAll(boost::asio::yield_context yield);
     bool Read(Kind kind, boost::asio::yield_context yield);
     void HandleEvents(const dbus::ResultDictionary &events, boost::asio::yield_context yield);
-    void Refresh(const std::string &type, const std::string &object,
-                 boost::asio::yield_context yield);
     void RefreshOne(Kind kind, const std::string &id, boost::asio::yield_context yield);
     Outcome Submit(const Issuer &issue, boost::asio::yield_context yield);
     bool WaitForClients(boost::asio::yield_context yield);
