@@ -32,6 +32,11 @@ Json Items(const Json &reply, const std::string &key) {
 
 using Entry = std::map<std::string, std::string>;
 
+std::string Field(const Entry &entry, const std::string &name) {
+    const auto found = entry.find(name);
+    return found == entry.end() ? "" : found->second;
+}
+
 class InventoryMirror : public PlatformFixture {
   protected:
     void SetUp() override {
@@ -158,13 +163,13 @@ TEST_F(InventoryMirror, AFailedDriveIsNoLongerFunctionalAndLoggedOnce) {
     // Written before the refresh that the signal followed.
     const std::vector<Entry> entries = JournalEntries();
     const auto failures = std::count_if(entries.begin(), entries.end(), [&path](const Entry &e) {
-        return e.at("REDFISH_MESSAGE_ID") == "StorageDevice.1.0.DriveFailure" &&
-               path.ends_with("/" + e.at("REDFISH_MESSAGE_ARGS"));
+        return Field(e, "REDFISH_MESSAGE_ID") == "StorageDevice.1.0.DriveFailure" &&
+               path.ends_with("/" + Field(e, "REDFISH_MESSAGE_ARGS"));
     });
     EXPECT_EQ(failures, 1) << monitor->Output();
     for (const Entry &entry : entries) {
-        EXPECT_FALSE(entry.at("MESSAGE").empty());
-        EXPECT_TRUE(entry.contains("PRIORITY"));
+        EXPECT_FALSE(Field(entry, "MESSAGE").empty());
+        EXPECT_FALSE(Field(entry, "PRIORITY").empty());
     }
 }
 
