@@ -126,3 +126,43 @@ status=0
 wait "$vunod_pid" || status=$?
 echo "vunod exited with status $status; its last lines:"
 tail -n 12 "$work/vunod.log"
+
+# The host's storage in the BMC's inventory and event log: a daemon with
+# --inventory-mirror publishes it for the object mapper and turns the host's
+# events into journal entries (here written to a file: no journald runs).
+demo_inventory_mirror() {
+  step "The host's storage in the BMC's inventory and event log"
+  wait_for_name_released() {
+    for _ in $(seq 100); do
+      busctl --system status xyz.openbmc_project.Vuno >/dev/null 2>&1 || return 0
+      sleep 0.1
+    done
+  }
+  wait_for_name_released
+  local log=$work/vunod-mirror.log events=$work/events.export
+  "$vunod" --inventory-mirror --journal-export "$events" >"$log" 2>&1 &
+  pids+=($!)
+  wait_for "$log" "the host's storage was read and published" 40
+  echo '$ busctl --system tree xyz.openbmc_project.Vuno'
+  busctl --system tree xyz.openbmc_project.Vuno
+  local drive
+  drive=$(busctl --system tree --list xyz.openbmc_project.Vuno | grep '/drive_' | head -n 1)
+  echo "\$ busctl --system get-property xyz.openbmc_project.Vuno $drive xyz.openbmc_project.Inventory.Decorator.Asset SerialNumber"
+  busctl --system get-property xyz.openbmc_project.Vuno "$drive" \
+    xyz.openbmc_project.Inventory.Decorator.Asset SerialNumber
+  echo "The simulated host fails that drive; the event reaches the log:"
+  busctl --system call xyz.openbmc_project.VunoHostSim /xyz/openbmc_project/VunoHostSim \
+    xyz.openbmc_project.VunoHostSim.Control FailDrive s "${drive##*/drive_}"
+  wait_for "$events" "REDFISH_MESSAGE_ID=StorageDevice.1.0.DriveFailure" 20
+  cat "$events"
+  # The drive is read again after its event was logged.
+  for _ in $(seq 100); do
+    busctl --system get-property xyz.openbmc_project.Vuno "$drive" \
+      xyz.openbmc_project.State.Decorator.OperationalStatus Functional | grep -q false && break
+    sleep 0.1
+  done
+  echo "\$ busctl --system get-property xyz.openbmc_project.Vuno $drive xyz.openbmc_project.State.Decorator.OperationalStatus Functional"
+  busctl --system get-property xyz.openbmc_project.Vuno "$drive" \
+    xyz.openbmc_project.State.Decorator.OperationalStatus Functional
+}
+demo_inventory_mirror

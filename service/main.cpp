@@ -6,6 +6,7 @@
 #include "firmware_image.hpp"
 #include "mctp_header.hpp"
 #include "method_call.hpp"
+#include "mirror.hpp"
 #include "options.hpp"
 #include "platform_context.hpp"
 #include "platform_hooks.hpp"
@@ -56,6 +57,19 @@ void Shutdown(boost::asio::io_context &io, vuno::dbus::BusLoop &bus,
     vuno::RunReadyHandlers(io);
 }
 
+std::unique_ptr<vuno::inventory::Mirror>
+StartMirror(const vuno::Options &options, const std::shared_ptr<vuno::dbus::BusLoop> &bus,
+            vuno_instance *instance) {
+    if (!options.inventoryMirror) {
+        return nullptr;
+    }
+    auto journal = options.journalExport ? vuno::inventory::ExportFile(*options.journalExport)
+                                         : vuno::inventory::SystemJournal();
+    auto mirror = std::make_unique<vuno::inventory::Mirror>(bus, instance, std::move(journal));
+    mirror->Start();
+    return mirror;
+}
+
 void Apply(const vuno::Options &options) {
     vuno::mctp::SetMeVendorId(options.meVendorId);
     if (!options.firmwareFolder) {
@@ -77,7 +91,8 @@ int main(int argc, char **argv) {
     if (const int *exitStatus = std::get_if<int>(&commandLine)) {
         return *exitStatus;
     }
-    Apply(std::get<vuno::Options>(commandLine));
+    const vuno::Options &options = std::get<vuno::Options>(commandLine);
+    Apply(options);
 
     boost::asio::io_context io;
 
@@ -109,6 +124,9 @@ int main(int argc, char **argv) {
     }
     const vuno::dbus::VunoObject published = vuno::dbus::PublishVunoObject(bus, instance);
     vuno::dbus::TransmissionProgress progress(bus, instance);
+    // Destroyed after Shutdown, which ends the library its request may
+    // still be waiting in.
+    const auto mirror = StartMirror(options, bus, instance);
 
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&io](const boost::system::error_code &, int) { io.stop(); });
@@ -118,6 +136,9 @@ int main(int argc, char **argv) {
     requests.RunLoop();
 
     progress.Stop();
+    if (mirror) {
+        mirror->Stop();
+    }
     Shutdown(io, *bus, platform, requests, supervisor);
     return bus->Failed() ? EXIT_FAILURE : EXIT_SUCCESS;
 }

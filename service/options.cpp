@@ -45,7 +45,10 @@ CommandLine ParseCommandLine(int argc, const char *const *argv, uint16_t default
     CLI::App app("Out-of-band management of the host's software RAID over D-Bus.", "vunod");
     app.set_version_flag("--version", kVersion);
 
-    Options options{.meVendorId = defaultMeVendorId, .firmwareFolder = std::nullopt};
+    Options options{.meVendorId = defaultMeVendorId,
+                    .firmwareFolder = std::nullopt,
+                    .inventoryMirror = false,
+                    .journalExport = std::nullopt};
     app.add_option_function<std::string>(
            "--me-vendor-id",
            [&options](const std::string &text) { options.meVendorId = ParseVendorId(text); },
@@ -57,6 +60,15 @@ CommandLine ParseCommandLine(int argc, const char *const *argv, uint16_t default
            "Accept firmware images only from regular files under DIR (links resolved)")
         ->type_name("DIR")
         ->check(AbsolutePath);
+    app.add_flag("--inventory-mirror", options.inventoryMirror,
+                 "Publish the host's storage in the inventory and its events in the event log "
+                 "(costs one of the host's command identifiers and held GetEvents)");
+    app.add_option_function<std::string>(
+           "--journal-export",
+           [&options](const std::string &text) { options.journalExport = text; },
+           "Append event log entries to FILE in the journal's export format instead of "
+           "sending them to the journal")
+        ->type_name("FILE");
 
     try {
         app.parse(argc, argv);

@@ -1,6 +1,7 @@
 #include "register_methods.hpp"
 
 #include "argument_parsing.hpp"
+#include "client_load.hpp"
 #include "method_call.hpp"
 #include "method_table.hpp"
 
@@ -8,6 +9,7 @@
 #include <sdbus-c++/Message.h>
 
 #include <iostream>
+#include <string_view>
 
 namespace vuno::dbus {
 
@@ -35,15 +37,26 @@ struct BusReply {
     }
 };
 
+// The reply of a call counted as waiting for the host until it is released.
+ReplySender CountedReply(ClientLoad &load, const StorageMethod &method, BusReply reply) {
+    if (std::string_view(method.name) == "GetEvents") {
+        return reply;
+    }
+    return [reply = std::move(reply), token = load.Track()](const ResultDictionary &result) {
+        reply(result);
+    };
+}
+
 void HandleCall(MethodCalls &calls, const StorageMethod &method, vuno_instance *instance,
                 const std::weak_ptr<BusLoop> &loop, sdbus::MethodCall call) noexcept {
     // Only sdbus::Error may leave a method callback; nothing should.
     try {
+        auto &load = boost::asio::use_service<ClientLoad>(calls.get_io_context());
         calls.Handle(
             [&method, &call, instance](CompletionContext &context) {
                 return method.issue(call, instance, context);
             },
-            BusReply{loop, call});
+            CountedReply(load, method, BusReply{loop, call}));
     } catch (...) {
         // Only memory can have run out, before anything was sent.
         try {

@@ -91,17 +91,19 @@ void PlatformFixture::StartHostSim(std::vector<std::string> options) {
     ASSERT_TRUE(WaitForBusName("xyz.openbmc_project.MCTP", 10s)) << hostsim->Output();
 }
 
-void PlatformFixture::StartDaemon() {
+void PlatformFixture::StartDaemon(const std::vector<std::string> &options) {
     if (!bus) {
         bus.emplace();
     }
-    daemon.emplace(std::vector<std::string>{BuiltProgram("VUNOD_PATH")});
+    std::vector<std::string> argv{BuiltProgram("VUNOD_PATH")};
+    argv.insert(argv.end(), options.begin(), options.end());
+    daemon.emplace(argv);
     ASSERT_TRUE(WaitForBusName("xyz.openbmc_project.Vuno", 10s)) << daemon->Output();
 }
 
-void PlatformFixture::StartConnected() {
+void PlatformFixture::StartConnected(const std::vector<std::string> &daemonOptions) {
     ASSERT_NO_FATAL_FAILURE(StartHostSim());
-    ASSERT_NO_FATAL_FAILURE(StartDaemon());
+    ASSERT_NO_FATAL_FAILURE(StartDaemon(daemonOptions));
     ExpectDaemonOutput("BMC to Host successfully connected.", 20s);
 }
 

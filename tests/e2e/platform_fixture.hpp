@@ -42,8 +42,8 @@ class PlatformFixture : public ::testing::Test {
     // Starts the simulator with the given options and waits until it owns
     // its names.
     void StartHostSim(std::vector<std::string> options = {});
-    void StartDaemon();
-    void StartConnected();
+    void StartDaemon(const std::vector<std::string> &options = {});
+    void StartConnected(const std::vector<std::string> &daemonOptions = {});
 
     // Calls a method of the simulator's control interface; returns its
     // reply in busctl's JSON form ("data" holds the values).
