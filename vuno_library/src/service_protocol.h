@@ -129,6 +129,9 @@ void sp_queue_status_frame(vuno_instance *instance, uint32_t status);
  * sent. The message is freed if no Status message can be made. */
 void sp_queue_success_status(vuno_instance *instance, uint8_t **message, uint32_t size);
 void sp_status_frame_received(vuno_instance *instance, uint32_t status);
+/* Ends every queued Data message with `status` instead of sending it; the
+ * message in transfer is left to the link's own handling. */
+void sp_withdraw_queued_messages(vuno_instance *instance, uint32_t status);
 void response_data_frame_received_cb(vuno_instance *instance, uint32_t status);
 void response_status_frame_received_cb(vuno_instance *instance, uint32_t status);
 /* Frees a message record with its frame buffer and, for a Status message,
