@@ -51,7 +51,9 @@ class Input {
 
 class Bench {
   public:
-    Bench();
+    // Initialises the library; only when it may fail can Instance() be
+    // null afterwards.
+    explicit Bench(bool mayFail = false);
     ~Bench();
     Bench(const Bench &) = delete;
     Bench &operator=(const Bench &) = delete;
@@ -83,6 +85,8 @@ class Bench {
     // A response with a non-zero SSI status.
     static Bytes Refusal(uint8_t id, uint8_t code);
 
+    // Ticks with a cooperative ME and host, until nothing is open.
+    void RunCooperatively(int ticks);
     // With a cooperative ME and host, everything accepted must end within
     // a bound of ticks; then the library is de-initialised.
     void Finish();
@@ -97,7 +101,6 @@ class Bench {
     void Idle() const;
     void AnswerOwed();
     bool Open(bool getEventsToo) const;
-    void RunCooperatively(int ticks);
 
     vuno_instance *instance_ = nullptr;
     std::deque<Outcome> outcomes_;
