@@ -284,6 +284,12 @@ void Bench::Connect() {
     Idle();
 }
 
+void Bench::ConnectWhenDown() {
+    if (!platform.linkUp) {
+        Connect();
+    }
+}
+
 void Bench::ConnectCooperatively() {
     Connect();
     Cooperate();
@@ -399,9 +405,7 @@ bool Bench::Open(bool getEventsToo) const {
 
 void Bench::RunCooperatively(int ticks) {
     for (int tick = 0; tick < ticks && Open(true); ++tick) {
-        if (!platform.linkUp) {
-            Connect();
-        }
+        ConnectWhenDown();
         for (int step = 0; step < 16; ++step) {
             Cooperate();
             Process();

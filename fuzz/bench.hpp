@@ -41,7 +41,10 @@ class Input {
     uint32_t Word();
     Bytes Take(size_t count);
     // A length byte pair, then that many bytes.
-    Bytes Chunk() { return Take(Byte() | size_t{Byte()} << 8); }
+    Bytes Chunk() {
+        const size_t low = Byte();
+        return Take(low | size_t{Byte()} << 8);
+    }
     Bytes Rest() { return Take(data_.size()); }
 
   private:
@@ -60,7 +63,10 @@ class Bench {
 
     vuno_instance *Instance() const { return instance_; }
 
-    void Connect();
+    // Like the daemon's supervisor: only while the library has not said
+    // that the link is up. (A Connect on a live link whose answer the ME
+    // loses takes the link down without telling anyone.)
+    void ConnectWhenDown();
     // Connect, the ME's success and the first heartbeat.
     void ConnectCooperatively();
     void Heartbeat(uint32_t id);
@@ -97,6 +103,7 @@ class Bench {
     };
 
   private:
+    void Connect();
     void Receive(const Bytes &frame);
     void Idle() const;
     void AnswerOwed();

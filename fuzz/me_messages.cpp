@@ -12,12 +12,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         bench.ConnectCooperatively();
     }
     for (int op = 0; op < 512 && !input.Empty(); ++op) {
-        switch (input.Byte() % 8) {
+        const uint8_t kind = input.Byte() % 8;
+        const uint8_t tag = kind == 0 ? input.Byte() : 0;
+        const int mctpStatus = kind < 2 && input.Byte() == 0xFF;
+        switch (kind) {
         case 0:
-            bench.FromMe(true, input.Byte(), input.Byte() == 0xFF, input.Chunk());
-            break;
         case 1:
-            bench.FromMe(false, 0, input.Byte() == 0xFF, input.Chunk());
+            bench.FromMe(kind == 0, tag, mctpStatus, input.Chunk());
             break;
         case 2:
             bench.Tick();
@@ -25,9 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         case 3:
             bench.Process();
             break;
-        case 4:
-            bench.Submit(input.Byte(), input.Word());
+        case 4: {
+            const uint8_t which = input.Byte();
+            bench.Submit(which, input.Word());
             break;
+        }
         case 5:
             bench.Cooperate();
             break;
@@ -35,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             bench.Heartbeat(input.Word());
             break;
         default:
-            bench.Connect();
+            bench.ConnectWhenDown();
             break;
         }
     }

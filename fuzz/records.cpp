@@ -11,47 +11,37 @@
 
 #include <sdbus-c++/Error.h>
 
+#include <map>
+
 using namespace vuno::fuzz;
 namespace dbus = vuno::dbus;
 
 namespace {
 
-template <typename Record>
-dbus::ResultDictionary As(dbus::ResultDictionary (*convert)(const Record *), const void *record) {
-    return convert(static_cast<const Record *>(record));
+template <typename Record> const Record *RecordOf(dbus::ResultDictionary (*)(const Record *));
+
+template <auto Convert> dbus::ResultDictionary As(const void *record) {
+    return Convert(static_cast<decltype(RecordOf(Convert))>(record));
 }
 
-dbus::ResultDictionary Convert(uint8_t code, const void *record) {
-    switch (code) {
-    case 0:
-    case 1:
-    case 2:
-    case 3:
-        return As(dbus::ConvertIdentifierList, record);
-    case 4:
-        return As(dbus::ConvertDriveList, record);
-    case 5:
-        return As(dbus::ConvertVolumeList, record);
-    case 6:
-        return As(dbus::ConvertMigrationCapabilities, record);
-    case 7:
-        return As(dbus::ConvertArrayList, record);
-    case 8:
-        return As(dbus::ConvertControllerList, record);
-    case 9:
-        return As(dbus::ConvertRaidCapabilities, record);
-    case 10:
-        return As(dbus::ConvertExecutorInformation, record);
-    case 11:
-        return As(dbus::ConvertFirmwareSlots, record);
-    case 22:
-        return As(dbus::ConvertNewVolumeIdentifier, record);
-    case 38:
-        return As(dbus::ConvertSubscription, record);
-    default:
-        return As(dbus::ConvertEventList, record);
-    }
-}
+// The converter of each command code with response data.
+const std::map<uint8_t, dbus::ResultDictionary (*)(const void *)> kConverters{
+    {0, As<dbus::ConvertIdentifierList>},
+    {1, As<dbus::ConvertIdentifierList>},
+    {2, As<dbus::ConvertIdentifierList>},
+    {3, As<dbus::ConvertIdentifierList>},
+    {4, As<dbus::ConvertDriveList>},
+    {5, As<dbus::ConvertVolumeList>},
+    {6, As<dbus::ConvertMigrationCapabilities>},
+    {7, As<dbus::ConvertArrayList>},
+    {8, As<dbus::ConvertControllerList>},
+    {9, As<dbus::ConvertRaidCapabilities>},
+    {10, As<dbus::ConvertExecutorInformation>},
+    {11, As<dbus::ConvertFirmwareSlots>},
+    {22, As<dbus::ConvertNewVolumeIdentifier>},
+    {38, As<dbus::ConvertSubscription>},
+    {40, As<dbus::ConvertEventList>},
+};
 
 } // namespace
 
@@ -66,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Require(status == 0 || record == nullptr, "a failed decoding leaves no record");
     if (record != nullptr) {
         try {
-            const sdbus::Variant onTheBus(Convert(code, record));
+            const sdbus::Variant onTheBus(kConverters.at(code)(record));
         } catch (const sdbus::Error &) {
             Violated("only valid UTF-8 reaches the bus");
         }

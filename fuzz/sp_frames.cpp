@@ -26,9 +26,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         case 4:
             bench.Process();
             break;
-        case 5:
-            bench.Submit(input.Byte(), input.Word());
+        case 5: {
+            const uint8_t which = input.Byte();
+            bench.Submit(which, input.Word());
             break;
+        }
         case 6:
             bench.Cooperate();
             break;
