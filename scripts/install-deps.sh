@@ -9,6 +9,7 @@ packages=(
   libboost-dev libboost-context-dev libboost-coroutine-dev libboost-system-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   nlohmann-json3-dev
+  clang libclang-rt-14-dev
   dbus systemd util-linux
 )
 

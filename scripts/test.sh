@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the tests twice (a normal build and one
-# with AddressSanitizer and UndefinedBehaviorSanitizer) and runs them all.
+# with AddressSanitizer and UndefinedBehaviorSanitizer) and runs them all,
+# then runs every fuzz target for a few seconds in a clang build.
 # Ends with the line "N passed, M failed" and a non-zero status on any
 # failure.
 set -uo pipefail
@@ -34,7 +35,34 @@ run_suite build
 run_suite build-sanitize --buildtype=debug -Db_sanitize=address,undefined -Db_lundef=false \
   -Dbenchmarks=false
 
+# Every fuzz target briefly from its seed corpus, in a clang build with the
+# sanitizers; each target counts as one test.
+fuzz_passed=0
+fuzz_failed=0
+run_fuzz() {
+  if ! command -v clang >/dev/null || ! command -v clang++ >/dev/null; then
+    echo "=== fuzz: not run, clang is not installed"
+    return
+  fi
+  local target log
+  mkdir -p build-fuzz
+  for target in $(bash scripts/fuzz.sh --list); do
+    echo "=== fuzz: $target"
+    log=build-fuzz/run-$target.log
+    if bash scripts/fuzz.sh "$target" 10 >"$log" 2>&1; then
+      fuzz_passed=$((fuzz_passed + 1))
+      grep '^stat::number_of_executed_units' "$log" || true
+    else
+      fuzz_failed=$((fuzz_failed + 1))
+      tail -n 60 "$log"
+    fi
+  done
+}
+run_fuzz
+
 read -r passed failed skipped < <(python3 scripts/count-tests.py "${logs[@]}")
+passed=$((passed + fuzz_passed))
+failed=$((failed + fuzz_failed))
 if [ "$status" -ne 0 ] && [ "$failed" -eq 0 ]; then
   failed=1 # a build or runner failure that no test case recorded
 fi

@@ -71,10 +71,10 @@ class Loader {
         Each(top, "arrays", &Loader::AddArray);
         Each(top, "volumes", &Loader::AddVolume);
         top.Finish();
-        for (const auto &[id, where] : arrayPlaces_) {
+        for (const auto &[arrayId, where] : arrayPlaces_) {
             const bool used =
                 std::any_of(inventory_.volumes.begin(), inventory_.volumes.end(),
-                            [&id](const Volume &volume) { return volume.arrayId == id; });
+                            [&id = arrayId](const Volume &volume) { return volume.arrayId == id; });
             if (!used) {
                 throw LoadError(where + ": the array holds no volume");
             }
@@ -448,9 +448,9 @@ InventoryLoad ParseInventory(std::string_view text) {
     Json root;
     try {
         root = Json::parse(text);
-    } catch (const Json::parse_error &error) {
+    } catch (const Json::exception &error) {
         // Drops the library's "[json.exception...] " prefix; the rest names
-        // the line and column.
+        // the line and column, or the number too large to read.
         const std::string_view what = error.what();
         const size_t end = what.find("] ");
         return {std::nullopt, std::string(end == what.npos ? what : what.substr(end + 2))};

@@ -130,6 +130,9 @@ void sp_queue_success_status(vuno_instance *instance, uint8_t **message, uint32_
 void sp_status_frame_received(vuno_instance *instance, uint32_t status);
 /* Fails the message being transferred, if any; the lock is held. */
 void sp_fail_current_message(vuno_instance *instance, uint32_t result);
+/* Ends every queued Data message with `status` instead of sending it; the
+ * message in transfer is left to the link's own handling. */
+void sp_withdraw_queued_messages(vuno_instance *instance, uint32_t status);
 void response_data_frame_received_cb(vuno_instance *instance, uint32_t status);
 void response_status_frame_received_cb(vuno_instance *instance, uint32_t status);
 /* Frees a message record with its frame buffer and, for a Status message,

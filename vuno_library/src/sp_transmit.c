@@ -373,6 +373,14 @@ void sp_check_status_timeout(vuno_instance *instance) {
 
 /* ---- processing ---- */
 
+/* Called without the lock, so that the callback may take it. */
+static void end_message(vuno_instance *instance, struct sp_message *message, uint32_t status) {
+    if (message->callback != NULL) {
+        message->callback(instance, status, message->context);
+    }
+    sp_free_message(&message);
+}
+
 /* Ends every message with HostNotConnected, one at a time so that the
  * callbacks run without the lock. */
 static void abort_all_messages(vuno_instance *instance) {
@@ -389,10 +397,25 @@ static void abort_all_messages(vuno_instance *instance) {
         if (message == NULL) {
             return;
         }
-        if (message->callback != NULL) {
-            message->callback(instance, VUNO_STATUS_HOST_NOT_CONNECTED, message->context);
+        end_message(instance, message, VUNO_STATUS_HOST_NOT_CONNECTED);
+    }
+}
+
+void sp_withdraw_queued_messages(vuno_instance *instance, uint32_t status) {
+    struct sp_context *sp = instance->sp_ctx;
+    if (sp == NULL) {
+        return;
+    }
+    for (;;) {
+        LOCK(instance, sp->lock, LOCK_OR_STOP);
+        struct sp_message **link = queue_find_data(sp, false);
+        struct sp_message *message = link != NULL ? queue_unlink(sp, link) : NULL;
+        UNLOCK(instance, sp->lock);
+        if (message == NULL) {
+            return;
         }
-        sp_free_message(&message);
+        LOG_DEBUG(instance, "Queued message withdrawn, status %d", status);
+        end_message(instance, message, status);
     }
 }
 

@@ -292,6 +292,10 @@ void ssi_terminate_requests(vuno_instance *instance, uint32_t status) {
         return;
     }
     LOG_DEBUG(instance, "SSI Requests terminated.");
+    /* A message still queued would reach the host under an identifier that
+     * a new request may hold by then, and its answer would be taken for
+     * that request's: such requests end through their withdrawn message. */
+    sp_withdraw_queued_messages(instance, status);
     if (!LOCK(instance, instance->ssi_ctx->lock, LOCK_OR_GIVE_UP)) {
         return;
     }

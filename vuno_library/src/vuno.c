@@ -39,8 +39,9 @@ int vuno_initialize(vuno_instance **instance, void *user_context,
     /* No instance yet to log through: use the caller's table directly. */
     callbacks->log(VUNO_LOG_DEBUG, LOG_SOURCE, __LINE__, "VUNO Initialize");
 
+    /* A failed initialisation leaves nothing behind for the caller to free. */
+    *instance = NULL;
     vuno_instance *created = sized_zalloc(sizeof *created);
-    *instance = created;
     if (created == NULL) {
         callbacks->log(VUNO_LOG_ERROR, LOG_SOURCE, __LINE__, "Out of memory");
         return VUNO_STATUS_NOT_ENOUGH_MEMORY;
@@ -66,6 +67,7 @@ int vuno_initialize(vuno_instance **instance, void *user_context,
         vuno_deinitialize(created);
         return VUNO_STATUS_INTERNAL_ERROR;
     }
+    *instance = created;
     return VUNO_STATUS_SUCCESS;
 }
 

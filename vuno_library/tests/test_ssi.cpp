@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -43,12 +42,6 @@ Bytes response(uint8_t id, uint16_t ssiStatus, const Bytes &payload = {}) {
     put_le32(&message[3], static_cast<uint32_t>(payload.size()));
     message.insert(message.end(), payload.begin(), payload.end());
     return message;
-}
-
-std::string pointerText(const void *pointer) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%p", pointer);
-    return text;
 }
 
 enum class End { Answered, AnsweredBeforeSent, TransferFailed, TimedOut, Reset, Lost };
@@ -304,31 +297,6 @@ TEST_F(Ssi, ResponseOvertakingTheHostsStatusFrameFindsItsRequestSent) {
     host.answerTransfer();
     host.pump();
     EXPECT_EQ(outcomes, (Outcomes{{0, 0, false}}));
-}
-
-TEST_F(Ssi, HostResetKeepsMessagesOfEndedRequestsUntilTheyAreSent) {
-    Outcomes first, second;
-    ssi_request *a = nullptr, *b = nullptr;
-    ASSERT_EQ(tryPrepare(kNoData, &a, &first, 1500), VUNO_STATUS_SUCCESS);
-    ASSERT_EQ(tryPrepare(kNoData, &b, &second, 1500), VUNO_STATUS_SUCCESS);
-    const Bytes payload = patterned(1500);
-    std::copy(payload.begin(), payload.end(), b->message + 6);
-    const Bytes bMessage(b->message, b->message + b->message_length);
-    send(a);
-    send(b);
-    vuno_process_requests(platform.instance); // a's first frame is with the ME
-    host.heartbeat(1);                        // lower than before: the host application restarted
-    EXPECT_EQ(first, (Outcomes{{VUNO_STATUS_HOST_RESET, kNone, false}}));
-    EXPECT_EQ(second, (Outcomes{{VUNO_STATUS_HOST_RESET, kNone, false}}));
-    EXPECT_EQ(prepare()->command_id, 0);
-    host.takeFrames();
-    host.answerTransfer();
-    EXPECT_EQ(host.pump(), messageFrames(bMessage));
-    host.sendStatus(0);
-    host.pump();
-    EXPECT_TRUE(platform.loggedError("Request " + pointerText(a) + " was already terminated"));
-    EXPECT_TRUE(platform.loggedError("Request " + pointerText(b) + " was already terminated"));
-    EXPECT_EQ(first.size() + second.size(), 2u);
 }
 
 // ---- request payloads ----

@@ -1,0 +1,441 @@
+#include "bench.hpp"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+namespace vuno::fuzz {
+
+void Violated(const char *promise) {
+    std::fprintf(stderr, "broken promise: %s\n", promise);
+    std::abort();
+}
+
+uint32_t Input::Word() {
+    uint32_t word = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        word |= uint32_t{Byte()} << shift;
+    }
+    return word;
+}
+
+Bytes Input::Take(size_t count) {
+    const size_t left = Empty() ? 0 : data_.size() - offset_;
+    count = std::min(count, left);
+    Bytes taken(data_.begin() + static_cast<long>(offset_),
+                data_.begin() + static_cast<long>(offset_ + count));
+    offset_ += count;
+    return taken;
+}
+
+namespace {
+
+// ---- the platform ----
+
+struct Sent {
+    bool request;
+    Bytes data;
+};
+
+struct Platform {
+    int locksAlive = 0;
+    int locksHeld = 0;
+    bool timerAlive = false;
+    bool finished = false; // de-initialised: nothing may reach us any more
+    bool linkUp = false;
+    std::deque<Sent> outbox;
+} platform;
+
+struct Lock {
+    bool held = false;
+};
+
+void Reached() {
+    Require(!platform.finished, "nothing after de-initialisation");
+}
+
+void Log(int, const char *, int, const char *format, ...) {
+    Reached();
+    char line[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+}
+
+void *LockCreate() {
+    Reached();
+    ++platform.locksAlive;
+    return new Lock;
+}
+
+void LockDestroy(void *lock) {
+    Reached();
+    Require(!static_cast<Lock *>(lock)->held, "no lock destroyed while held");
+    --platform.locksAlive;
+    delete static_cast<Lock *>(lock);
+}
+
+int TakeLock(void *lock) {
+    Reached();
+    Require(!static_cast<Lock *>(lock)->held, "no lock taken twice");
+    static_cast<Lock *>(lock)->held = true;
+    ++platform.locksHeld;
+    return 1;
+}
+
+void ReleaseLock(void *lock) {
+    Require(static_cast<Lock *>(lock)->held, "only held locks released");
+    static_cast<Lock *>(lock)->held = false;
+    --platform.locksHeld;
+}
+
+void *TimerCreate(void *, void *, vuno_timer_handler, uint32_t) {
+    Reached();
+    platform.timerAlive = true;
+    return &platform;
+}
+
+void TimerDestroy(void *) {
+    Reached();
+    platform.timerAlive = false;
+}
+
+int MctpSend(void *, bool request, uint8_t, const uint8_t *data, uint32_t length) {
+    Reached();
+    platform.outbox.push_back({request, Bytes(data, data + length)});
+    return 0;
+}
+
+void OnLink(uint32_t status, void *up) {
+    Reached();
+    *static_cast<bool *>(up) = status == VUNO_STATUS_SUCCESS;
+}
+
+void OnLost(uint32_t, void *up) {
+    Reached();
+    *static_cast<bool *>(up) = false;
+}
+
+const vuno_platform_callbacks kCallbacks{Log,         LockCreate,  LockDestroy,  TakeLock,
+                                         ReleaseLock, TimerCreate, TimerDestroy, MctpSend};
+
+// ---- wire formats of the ME and the host ----
+
+uint32_t Crc32c(uint32_t crc, const uint8_t *data, size_t length) {
+    crc = ~crc;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = crc >> 1 ^ (0x82F63B78u & (0u - (crc & 1u)));
+        }
+    }
+    return ~crc;
+}
+
+void PutLe(uint8_t *at, uint32_t value, int width) {
+    for (int i = 0; i < width; ++i) {
+        at[i] = static_cast<uint8_t>(value >> 8 * i);
+    }
+}
+
+uint32_t GetLe32(const uint8_t *at) {
+    return at[0] | at[1] << 8 | at[2] << 16 | uint32_t{at[3]} << 24;
+}
+
+constexpr size_t kFirstHeader = 13;
+constexpr size_t kNextHeader = 3;
+constexpr size_t kFrameMax = 1014;
+
+// Data Frames of a message: 1001 payload bytes first, then 1011 each.
+std::vector<Bytes> DataFrames(const Bytes &payload) {
+    Bytes first(kFirstHeader, 0);
+    first[0] = 0x01;
+    first[3] = 0x01; // the SSI service
+    PutLe(&first[5], static_cast<uint32_t>(payload.size()), 4);
+    PutLe(&first[9], Crc32c(Crc32c(0, &first[3], 10), payload.data(), payload.size()), 4);
+    std::vector<Bytes> frames{first};
+    size_t offset = 0;
+    for (uint16_t index = 0; offset < payload.size() || index == 0; ++index) {
+        if (index > 0) {
+            frames.push_back({0x01, 0, 0});
+            PutLe(&frames.back()[1], index, 2);
+        }
+        const size_t part = std::min(payload.size() - offset, kFrameMax - frames.back().size());
+        frames.back().insert(frames.back().end(), payload.begin() + static_cast<long>(offset),
+                             payload.begin() + static_cast<long>(offset + part));
+        offset += part;
+    }
+    return frames;
+}
+
+// ---- requests ----
+
+constexpr uint8_t kGetEvents = 40;
+
+bool HasResponseData(uint8_t code) {
+    return code <= 11 || code == 22 || code == 38 || code == kGetEvents;
+}
+
+void Completed(uint32_t status, uint32_t ssiStatus, const void *record, void *context) {
+    Reached();
+    auto *outcome = static_cast<Bench::Outcome *>(context);
+    Require(++outcome->calls == 1, "every accepted request completes exactly once");
+    const bool success = status == VUNO_STATUS_SUCCESS && ssiStatus == 0;
+    Require((record != nullptr) == (success && HasResponseData(outcome->code)),
+            "a successful completion carries its record");
+}
+
+template <typename Args> std::shared_ptr<Args> Flexible(size_t extra) {
+    auto *block = static_cast<Args *>(::operator new(sizeof(Args) + extra));
+    std::fill_n(reinterpret_cast<uint8_t *>(block), sizeof(Args) + extra, 0);
+    return std::shared_ptr<Args>(block, [](Args *args) { ::operator delete(args); });
+}
+
+using Submitter = int (*)(vuno_instance *, uint32_t, Bench::Outcome *);
+
+constexpr vuno_identifier kNoIdentifier{};
+constexpr vuno_scope kScope{};
+
+template <auto Operation> int Plain(vuno_instance *instance, uint32_t, Bench::Outcome *outcome) {
+    return Operation(instance, Completed, outcome);
+}
+
+template <auto Operation, const auto &Argument>
+int With(vuno_instance *instance, uint32_t, Bench::Outcome *outcome) {
+    return Operation(instance, &Argument, Completed, outcome);
+}
+
+int ScopedIdentifiers(vuno_instance *instance, uint32_t size, Bench::Outcome *outcome) {
+    const vuno_scope scope{size % 6, {}};
+    return vuno_get_drive_identifiers(instance, &scope, Completed, outcome);
+}
+
+int FirmwareImage(vuno_instance *instance, uint32_t size, Bench::Outcome *outcome) {
+    const uint32_t length = size % 4000; // up to four Data Frames
+    auto args = Flexible<vuno_send_firmware_to_slot_args>(length);
+    args->image_length = length;
+    return vuno_send_firmware_to_slot(instance, args.get(), Completed, outcome);
+}
+
+int NewVolume(vuno_instance *instance, uint32_t size, Bench::Outcome *outcome) {
+    auto args = Flexible<vuno_create_volume_args>(size % 4 * VUNO_IDENTIFIER_SIZE);
+    args->count = static_cast<uint16_t>(size % 4);
+    return vuno_create_volume(instance, args.get(), Completed, outcome);
+}
+
+int Subscription(vuno_instance *instance, uint32_t size, Bench::Outcome *outcome) {
+    auto args = Flexible<vuno_create_event_subscription_args>(size % 3 * sizeof(uint32_t));
+    args->count = static_cast<uint8_t>(size % 3);
+    return vuno_create_event_subscription(instance, args.get(), Completed, outcome);
+}
+
+constexpr vuno_get_events_args kEvents{};
+
+// One operation per record shape, and a few without response data.
+const std::pair<uint8_t, Submitter> kSubmitters[] = {
+    {0, ScopedIdentifiers},
+    {4, With<vuno_get_drive_information, kScope>},
+    {5, With<vuno_get_volume_information, kScope>},
+    {6, With<vuno_get_volume_migration_capabilities, kNoIdentifier>},
+    {7, With<vuno_get_array_information, kScope>},
+    {8, With<vuno_get_controller_information, kScope>},
+    {9, With<vuno_get_controller_raid_capabilities, kNoIdentifier>},
+    {10, Plain<vuno_get_executor_information>},
+    {11, Plain<vuno_get_firmware_slot_information>},
+    {12, FirmwareImage},
+    {14, With<vuno_clear_drive_metadata, kNoIdentifier>},
+    {22, NewVolume},
+    {38, Subscription},
+    {kGetEvents, With<vuno_get_events, kEvents>},
+};
+
+} // namespace
+
+// ---- the bench ----
+
+Bytes Bench::Refusal(uint8_t id, uint8_t) {
+    return {static_cast<uint8_t>(id << 3 | 1), 0x01, 0x01, 0, 0, 0, 0};
+}
+
+Bench::Bench(bool mayFail) : answer(Refusal) {
+    platform = Platform{};
+    const int status = vuno_initialize(&instance_, &platform, &kCallbacks);
+    Require(status == VUNO_STATUS_SUCCESS || mayFail, "initialisation succeeds");
+    Require(status == VUNO_STATUS_SUCCESS || instance_ == nullptr,
+            "a failed initialisation leaves no instance");
+    Idle();
+}
+
+Bench::~Bench() {
+    if (instance_ != nullptr) {
+        vuno_deinitialize(instance_);
+    }
+}
+
+void Bench::Idle() const {
+    Require(platform.locksHeld == 0, "every lock released when control returns");
+}
+
+void Bench::Connect() {
+    vuno_connect_to_host(instance_, 0x00035B00, OnLink, &platform.linkUp, OnLost, &platform.linkUp);
+    Idle();
+}
+
+void Bench::ConnectWhenDown() {
+    if (!platform.linkUp) {
+        Connect();
+    }
+}
+
+void Bench::ConnectCooperatively() {
+    Connect();
+    Cooperate();
+    Heartbeat(heartbeatId_);
+}
+
+void Bench::Heartbeat(uint32_t id) {
+    heartbeatId_ = id;
+    Bytes frame{0x00, 0, 0, 0, 0};
+    PutLe(&frame[1], id, 4);
+    HostFrame(frame);
+}
+
+void Bench::Tick() {
+    vuno_timer_tick(instance_);
+    Idle();
+}
+
+void Bench::Process() {
+    vuno_process_requests(instance_);
+    Idle();
+}
+
+void Bench::FromMe(bool request, uint8_t tag, int mctpStatus, const Bytes &data) {
+    bmc_me_mctp_message_received(instance_, request, tag, mctpStatus, data.data(),
+                                 static_cast<uint32_t>(data.size()));
+    Idle();
+}
+
+void Bench::HostFrame(const Bytes &frame) {
+    Bytes request{0x01, 0, 0, 0, 0};
+    const auto length = static_cast<uint32_t>(frame.size());
+    for (int i = 0; i < 4; ++i) {
+        request[1 + i] = static_cast<uint8_t>(length >> (24 - 8 * i));
+    }
+    request.insert(request.end(), frame.begin(), frame.end());
+    FromMe(true, 0, 0, request);
+}
+
+void Bench::HostMessage(const Bytes &payload) {
+    for (const Bytes &frame : DataFrames(payload)) {
+        HostFrame(frame);
+    }
+}
+
+bool Bench::Submit(uint8_t which, uint32_t size) {
+    const auto &[code, submit] = kSubmitters[which % std::size(kSubmitters)];
+    Outcome &outcome = outcomes_.emplace_back(Outcome{code});
+    const int status = submit(instance_, size, &outcome);
+    Idle();
+    if (status != VUNO_STATUS_COMMAND_PENDING) {
+        Require(outcome.calls == 0, "a refused request has no completion");
+        outcomes_.pop_back();
+    }
+    return status == VUNO_STATUS_COMMAND_PENDING;
+}
+
+// The host's view of the library's Data Frames; a message received whole
+// is owed a Status Frame and, when it is a request, an answer.
+void Bench::Receive(const Bytes &frame) {
+    if (frame.size() < kNextHeader || frame[0] != 0x01) {
+        return;
+    }
+    if (frame[1] == 0 && frame[2] == 0) {
+        if (frame.size() < kFirstHeader) {
+            return;
+        }
+        expected_ = GetLe32(&frame[5]);
+        incoming_.assign(frame.begin() + kFirstHeader, frame.end());
+    } else {
+        incoming_.insert(incoming_.end(), frame.begin() + kNextHeader, frame.end());
+    }
+    if (incoming_.size() != expected_) {
+        return;
+    }
+    if (incoming_.size() >= 6 && (incoming_[0] & 0x07) == 0) {
+        owed_.emplace_back(incoming_[0] >> 3, incoming_[1]);
+    }
+    incoming_.clear();
+    HostFrame({0x02, 0x00});
+}
+
+void Bench::AnswerOwed() {
+    const auto owed = std::move(owed_);
+    owed_.clear();
+    for (const auto &[id, code] : owed) {
+        HostMessage(answer(id, code));
+    }
+}
+
+void Bench::Cooperate() {
+    while (!platform.outbox.empty()) {
+        const Sent sent = std::move(platform.outbox.front());
+        platform.outbox.pop_front();
+        if (!sent.request || sent.data.empty()) {
+            continue; // the library's replies to the ME
+        }
+        static constexpr uint8_t kSuccess[] = {0, 0x06, 0x00, 0x03, 0x03};
+        const uint8_t command = sent.data[0];
+        FromMe(false, 0, 0, {command, command < 5 ? kSuccess[command] : uint8_t{0}});
+        if (command == 0x01 && sent.data.size() > 5) {
+            Receive(Bytes(sent.data.begin() + 5, sent.data.end()));
+        }
+    }
+    AnswerOwed();
+}
+
+bool Bench::Open(bool getEventsToo) const {
+    return std::any_of(outcomes_.begin(), outcomes_.end(), [&](const Outcome &outcome) {
+        return outcome.calls == 0 && (getEventsToo || outcome.code != kGetEvents);
+    });
+}
+
+void Bench::RunCooperatively(int ticks) {
+    for (int tick = 0; tick < ticks && Open(true); ++tick) {
+        ConnectWhenDown();
+        for (int step = 0; step < 16; ++step) {
+            Cooperate();
+            Process();
+        }
+        Cooperate();
+        Heartbeat(heartbeatId_ < UINT32_MAX ? heartbeatId_ + 1 : heartbeatId_);
+        Tick();
+    }
+}
+
+// Time-outs of the BMC-ME layer (6 ticks), the Status Frame wait (21), the
+// heartbeat (41) and the SSI engine (61) all fit with room to spare.
+constexpr int kTickBound = 200;
+
+void Bench::Finish() {
+    RunCooperatively(kTickBound);
+    Require(!Open(false), "with a cooperative host every request ends within the bound");
+    // GetEvents never times out: one whose answer the input's host kept or
+    // spoilt ends when the host answers every identifier.
+    if (Open(true)) {
+        for (uint8_t id = 0; id < 32; ++id) {
+            HostMessage(Refusal(id, kGetEvents));
+        }
+        RunCooperatively(8);
+        Require(!Open(true), "a GetEvents request ends once the host answers it");
+    }
+    Require(vuno_deinitialize(instance_) == VUNO_STATUS_SUCCESS, "de-initialisation succeeds");
+    instance_ = nullptr;
+    platform.finished = true;
+    Require(platform.locksAlive == 0 && !platform.timerAlive, "locks and timer released");
+}
+
+} // namespace vuno::fuzz

@@ -1,0 +1,40 @@
+// A response to one request through the whole receive path: the request
+// reaches a cooperative host, which answers it with the input, either as
+// the whole SSI message or as a payload behind a well-formed header.
+#include "bench.hpp"
+
+using namespace vuno::fuzz;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    Input input({data, size});
+    const uint8_t shape = input.Byte();
+    const uint8_t which = input.Byte();
+    const uint32_t requestSize = input.Word();
+    const Bytes rest = input.Rest();
+
+    Bench bench;
+    bench.ConnectCooperatively();
+    bool answered = false;
+    bench.answer = [&](uint8_t id, uint8_t code) {
+        if (answered) {
+            return Bench::Refusal(id, code);
+        }
+        answered = true;
+        if (shape & 1) {
+            return rest;
+        }
+        const auto length = static_cast<uint32_t>(rest.size());
+        Bytes response{static_cast<uint8_t>(id << 3 | 1),
+                       0,
+                       0,
+                       static_cast<uint8_t>(length),
+                       static_cast<uint8_t>(length >> 8),
+                       static_cast<uint8_t>(length >> 16),
+                       static_cast<uint8_t>(length >> 24)};
+        response.insert(response.end(), rest.begin(), rest.end());
+        return response;
+    };
+    Require(bench.Submit(which, requestSize), "a request on a live link is accepted");
+    bench.Finish();
+    return 0;
+}
