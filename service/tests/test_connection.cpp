@@ -116,10 +116,6 @@ TEST_F(ConnectionTest, AnAttemptWhoseRequestDidNotGoOutEndsAndItsLateResultIsIgn
     Connected(VUNO_STATUS_SUCCESS);
     RunFor(io, 40ms);
     EXPECT_EQ(std::set<uint32_t>(attempts.begin(), attempts.end()).size(), 3u);
-    const std::string text = capture.Text();
-    EXPECT_NE(text.find("Cannot connect to host, error code: 2\n"), std::string::npos);
-    EXPECT_NE(text.find("Ignoring late connect result, error code: 11\n"), std::string::npos);
-    EXPECT_NE(text.find("BMC to Host successfully connected.\n"), std::string::npos);
 }
 
 } // namespace

