@@ -221,7 +221,8 @@ uint64_t ParseSize(const std::string &text) {
     }};
     const size_t unitAt = text.find_first_not_of("0123456789.");
     const std::string number = text.substr(0, unitAt);
-    const std::string_view unit = unitAt == std::string::npos ? "" : text.substr(unitAt);
+    const std::string_view unit =
+        unitAt == std::string::npos ? "" : std::string_view(text).substr(unitAt);
     if (unit.empty()) {
         return ParseNumber<uint64_t>(number);
     }
