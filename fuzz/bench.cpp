@@ -13,23 +13,6 @@ void Violated(const char *promise) {
     std::abort();
 }
 
-uint32_t Input::Word() {
-    uint32_t word = 0;
-    for (int shift = 0; shift < 32; shift += 8) {
-        word |= uint32_t{Byte()} << shift;
-    }
-    return word;
-}
-
-Bytes Input::Take(size_t count) {
-    const size_t left = Empty() ? 0 : data_.size() - offset_;
-    count = std::min(count, left);
-    Bytes taken(data_.begin() + static_cast<long>(offset_),
-                data_.begin() + static_cast<long>(offset_ + count));
-    offset_ += count;
-    return taken;
-}
-
 namespace {
 
 // ---- the platform ----
@@ -135,14 +118,14 @@ uint32_t Crc32c(uint32_t crc, const uint8_t *data, size_t length) {
     return ~crc;
 }
 
+uint32_t GetLe32(const uint8_t *at) {
+    return at[0] | at[1] << 8 | at[2] << 16 | uint32_t{at[3]} << 24;
+}
+
 void PutLe(uint8_t *at, uint32_t value, int width) {
     for (int i = 0; i < width; ++i) {
         at[i] = static_cast<uint8_t>(value >> 8 * i);
     }
-}
-
-uint32_t GetLe32(const uint8_t *at) {
-    return at[0] | at[1] << 8 | at[2] << 16 | uint32_t{at[3]} << 24;
 }
 
 constexpr size_t kFirstHeader = 13;
@@ -256,8 +239,32 @@ const std::pair<uint8_t, Submitter> kSubmitters[] = {
 
 // ---- the bench ----
 
+uint32_t Input::Word() {
+    Bytes word = Take(4);
+    word.resize(4, 0);
+    return GetLe32(word.data());
+}
+
+Bytes Input::Take(size_t count) {
+    const size_t left = Empty() ? 0 : data_.size() - offset_;
+    count = std::min(count, left);
+    Bytes taken(data_.begin() + static_cast<long>(offset_),
+                data_.begin() + static_cast<long>(offset_ + count));
+    offset_ += count;
+    return taken;
+}
+
+Bytes Bench::Response(uint8_t id, uint16_t status, const Bytes &payload) {
+    Bytes response(7, 0);
+    response[0] = static_cast<uint8_t>(id << 3 | 1);
+    PutLe(&response[1], status, 2);
+    PutLe(&response[3], static_cast<uint32_t>(payload.size()), 4);
+    response.insert(response.end(), payload.begin(), payload.end());
+    return response;
+}
+
 Bytes Bench::Refusal(uint8_t id, uint8_t) {
-    return {static_cast<uint8_t>(id << 3 | 1), 0x01, 0x01, 0, 0, 0, 0};
+    return Response(id, 0x0101, {});
 }
 
 Bench::Bench(bool mayFail) : answer(Refusal) {
@@ -345,6 +352,24 @@ bool Bench::Submit(uint8_t which, uint32_t size) {
         outcomes_.pop_back();
     }
     return status == VUNO_STATUS_COMMAND_PENDING;
+}
+
+void Bench::Step(uint8_t step, Input &input) {
+    switch (step) {
+    case 0:
+        return Tick();
+    case 1:
+        return Process();
+    case 2: {
+        const uint8_t which = input.Byte();
+        Submit(which, input.Word());
+        return;
+    }
+    case 3:
+        return Cooperate();
+    default:
+        return Heartbeat(input.Word());
+    }
 }
 
 // The host's view of the library's Data Frames; a message received whole
