@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <type_traits>
 
 namespace vuno::fuzz {
 
@@ -171,12 +171,6 @@ void Completed(uint32_t status, uint32_t ssiStatus, const void *record, void *co
             "a successful completion carries its record");
 }
 
-template <typename Args> std::shared_ptr<Args> Flexible(size_t extra) {
-    auto *block = static_cast<Args *>(::operator new(sizeof(Args) + extra));
-    std::fill_n(reinterpret_cast<uint8_t *>(block), sizeof(Args) + extra, 0);
-    return std::shared_ptr<Args>(block, [](Args *args) { ::operator delete(args); });
-}
-
 using Submitter = int (*)(vuno_instance *, uint32_t, Bench::Outcome *);
 
 constexpr vuno_identifier kNoIdentifier{};
@@ -196,23 +190,15 @@ int ScopedIdentifiers(vuno_instance *instance, uint32_t size, Bench::Outcome *ou
     return vuno_get_drive_identifiers(instance, &scope, Completed, outcome);
 }
 
-int FirmwareImage(vuno_instance *instance, uint32_t size, Bench::Outcome *outcome) {
-    const uint32_t length = size % 4000; // up to four Data Frames
-    auto args = Flexible<vuno_send_firmware_to_slot_args>(length);
-    args->image_length = length;
-    return vuno_send_firmware_to_slot(instance, args.get(), Completed, outcome);
-}
-
-int NewVolume(vuno_instance *instance, uint32_t size, Bench::Outcome *outcome) {
-    auto args = Flexible<vuno_create_volume_args>(size % 4 * VUNO_IDENTIFIER_SIZE);
-    args->count = static_cast<uint16_t>(size % 4);
-    return vuno_create_volume(instance, args.get(), Completed, outcome);
-}
-
-int Subscription(vuno_instance *instance, uint32_t size, Bench::Outcome *outcome) {
-    auto args = Flexible<vuno_create_event_subscription_args>(size % 3 * sizeof(uint32_t));
-    args->count = static_cast<uint8_t>(size % 3);
-    return vuno_create_event_subscription(instance, args.get(), Completed, outcome);
+// A request whose arguments end in up to `Max - 1` items of `Unit` bytes,
+// as many as its `Count` member says.
+template <typename Args, auto Operation, auto Count, size_t Unit, uint32_t Max>
+int Flexible(vuno_instance *instance, uint32_t size, Bench::Outcome *outcome) {
+    const uint32_t count = size % Max;
+    Bytes block(sizeof(Args) + count * Unit, 0);
+    auto *args = reinterpret_cast<Args *>(block.data());
+    args->*Count = static_cast<std::remove_reference_t<decltype(args->*Count)>>(count);
+    return Operation(instance, args, Completed, outcome);
 }
 
 constexpr vuno_get_events_args kEvents{};
@@ -228,10 +214,13 @@ const std::pair<uint8_t, Submitter> kSubmitters[] = {
     {9, With<vuno_get_controller_raid_capabilities, kNoIdentifier>},
     {10, Plain<vuno_get_executor_information>},
     {11, Plain<vuno_get_firmware_slot_information>},
-    {12, FirmwareImage},
+    {12, Flexible<vuno_send_firmware_to_slot_args, vuno_send_firmware_to_slot,
+                  &vuno_send_firmware_to_slot_args::image_length, 1, 4000>}, // to four frames
     {14, With<vuno_clear_drive_metadata, kNoIdentifier>},
-    {22, NewVolume},
-    {38, Subscription},
+    {22, Flexible<vuno_create_volume_args, vuno_create_volume, &vuno_create_volume_args::count,
+                  VUNO_IDENTIFIER_SIZE, 4>},
+    {38, Flexible<vuno_create_event_subscription_args, vuno_create_event_subscription,
+                  &vuno_create_event_subscription_args::count, sizeof(uint32_t), 3>},
     {kGetEvents, With<vuno_get_events, kEvents>},
 };
 
