@@ -8,6 +8,7 @@
 #include "bench.hpp"
 #include "result_conversion.hpp"
 #include "ssi.h"
+#include "wire.h"
 
 #include <sdbus-c++/Error.h>
 
@@ -43,8 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const Bytes payload = input.Rest();
     Bench bench;
     void *record = nullptr;
-    const int status = ssi_decode_response(bench.Instance(), code, payload.data(),
-                                           static_cast<uint32_t>(payload.size()), &record);
+    wire_reader reader;
+    wire_reader_init(&reader, payload.data(), static_cast<uint32_t>(payload.size()));
+    const int status = ssi_decode_response(bench.Instance(), code, &reader, &record);
     Require(status == 0 || record == nullptr, "a failed decoding leaves no record");
     if (record != nullptr) {
         try {
