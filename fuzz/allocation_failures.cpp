@@ -43,11 +43,10 @@ Bytes Answer(uint8_t id, uint8_t code) {
     if (code != 0) {
         return Bench::Refusal(id, code);
     }
-    constexpr uint32_t kPayload = 2 + 70 * VUNO_IDENTIFIER_SIZE;
-    Bytes response{
-        static_cast<uint8_t>(id << 3 | 1), 0, 0, kPayload & 0xFF, kPayload >> 8, 0, 0, 70, 0};
-    response.resize(7 + kPayload, 0xA5);
-    return response;
+    Bytes identifiers(2 + 70 * VUNO_IDENTIFIER_SIZE, 0xA5);
+    identifiers[0] = 70;
+    identifiers[1] = 0;
+    return Bench::Response(id, 0, identifiers);
 }
 
 void Session() {

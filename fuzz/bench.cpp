@@ -4,30 +4,13 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <type_traits>
 
 namespace vuno::fuzz {
 
 void Violated(const char *promise) {
     std::fprintf(stderr, "broken promise: %s\n", promise);
     std::abort();
-}
-
-uint32_t Input::Word() {
-    uint32_t word = 0;
-    for (int shift = 0; shift < 32; shift += 8) {
-        word |= uint32_t{Byte()} << shift;
-    }
-    return word;
-}
-
-Bytes Input::Take(size_t count) {
-    const size_t left = Empty() ? 0 : data_.size() - offset_;
-    count = std::min(count, left);
-    Bytes taken(data_.begin() + static_cast<long>(offset_),
-                data_.begin() + static_cast<long>(offset_ + count));
-    offset_ += count;
-    return taken;
 }
 
 namespace {
@@ -135,14 +118,14 @@ uint32_t Crc32c(uint32_t crc, const uint8_t *data, size_t length) {
     return ~crc;
 }
 
+uint32_t GetLe32(const uint8_t *at) {
+    return at[0] | at[1] << 8 | at[2] << 16 | uint32_t{at[3]} << 24;
+}
+
 void PutLe(uint8_t *at, uint32_t value, int width) {
     for (int i = 0; i < width; ++i) {
         at[i] = static_cast<uint8_t>(value >> 8 * i);
     }
-}
-
-uint32_t GetLe32(const uint8_t *at) {
-    return at[0] | at[1] << 8 | at[2] << 16 | uint32_t{at[3]} << 24;
 }
 
 constexpr size_t kFirstHeader = 13;
@@ -188,12 +171,6 @@ void Completed(uint32_t status, uint32_t ssiStatus, const void *record, void *co
             "a successful completion carries its record");
 }
 
-template <typename Args> std::shared_ptr<Args> Flexible(size_t extra) {
-    auto *block = static_cast<Args *>(::operator new(sizeof(Args) + extra));
-    std::fill_n(reinterpret_cast<uint8_t *>(block), sizeof(Args) + extra, 0);
-    return std::shared_ptr<Args>(block, [](Args *args) { ::operator delete(args); });
-}
-
 using Submitter = int (*)(vuno_instance *, uint32_t, Bench::Outcome *);
 
 constexpr vuno_identifier kNoIdentifier{};
@@ -213,23 +190,15 @@ int ScopedIdentifiers(vuno_instance *instance, uint32_t size, Bench::Outcome *ou
     return vuno_get_drive_identifiers(instance, &scope, Completed, outcome);
 }
 
-int FirmwareImage(vuno_instance *instance, uint32_t size, Bench::Outcome *outcome) {
-    const uint32_t length = size % 4000; // up to four Data Frames
-    auto args = Flexible<vuno_send_firmware_to_slot_args>(length);
-    args->image_length = length;
-    return vuno_send_firmware_to_slot(instance, args.get(), Completed, outcome);
-}
-
-int NewVolume(vuno_instance *instance, uint32_t size, Bench::Outcome *outcome) {
-    auto args = Flexible<vuno_create_volume_args>(size % 4 * VUNO_IDENTIFIER_SIZE);
-    args->count = static_cast<uint16_t>(size % 4);
-    return vuno_create_volume(instance, args.get(), Completed, outcome);
-}
-
-int Subscription(vuno_instance *instance, uint32_t size, Bench::Outcome *outcome) {
-    auto args = Flexible<vuno_create_event_subscription_args>(size % 3 * sizeof(uint32_t));
-    args->count = static_cast<uint8_t>(size % 3);
-    return vuno_create_event_subscription(instance, args.get(), Completed, outcome);
+// A request whose arguments end in up to `Max - 1` items of `Unit` bytes,
+// as many as its `Count` member says.
+template <typename Args, auto Operation, auto Count, size_t Unit, uint32_t Max>
+int Flexible(vuno_instance *instance, uint32_t size, Bench::Outcome *outcome) {
+    const uint32_t count = size % Max;
+    Bytes block(sizeof(Args) + count * Unit, 0);
+    auto *args = reinterpret_cast<Args *>(block.data());
+    args->*Count = static_cast<std::remove_reference_t<decltype(args->*Count)>>(count);
+    return Operation(instance, args, Completed, outcome);
 }
 
 constexpr vuno_get_events_args kEvents{};
@@ -245,10 +214,13 @@ const std::pair<uint8_t, Submitter> kSubmitters[] = {
     {9, With<vuno_get_controller_raid_capabilities, kNoIdentifier>},
     {10, Plain<vuno_get_executor_information>},
     {11, Plain<vuno_get_firmware_slot_information>},
-    {12, FirmwareImage},
+    {12, Flexible<vuno_send_firmware_to_slot_args, vuno_send_firmware_to_slot,
+                  &vuno_send_firmware_to_slot_args::image_length, 1, 4000>}, // to four frames
     {14, With<vuno_clear_drive_metadata, kNoIdentifier>},
-    {22, NewVolume},
-    {38, Subscription},
+    {22, Flexible<vuno_create_volume_args, vuno_create_volume, &vuno_create_volume_args::count,
+                  VUNO_IDENTIFIER_SIZE, 4>},
+    {38, Flexible<vuno_create_event_subscription_args, vuno_create_event_subscription,
+                  &vuno_create_event_subscription_args::count, sizeof(uint32_t), 3>},
     {kGetEvents, With<vuno_get_events, kEvents>},
 };
 
@@ -256,8 +228,32 @@ const std::pair<uint8_t, Submitter> kSubmitters[] = {
 
 // ---- the bench ----
 
+uint32_t Input::Word() {
+    Bytes word = Take(4);
+    word.resize(4, 0);
+    return GetLe32(word.data());
+}
+
+Bytes Input::Take(size_t count) {
+    const size_t left = Empty() ? 0 : data_.size() - offset_;
+    count = std::min(count, left);
+    Bytes taken(data_.begin() + static_cast<long>(offset_),
+                data_.begin() + static_cast<long>(offset_ + count));
+    offset_ += count;
+    return taken;
+}
+
+Bytes Bench::Response(uint8_t id, uint16_t status, const Bytes &payload) {
+    Bytes response(7, 0);
+    response[0] = static_cast<uint8_t>(id << 3 | 1);
+    PutLe(&response[1], status, 2);
+    PutLe(&response[3], static_cast<uint32_t>(payload.size()), 4);
+    response.insert(response.end(), payload.begin(), payload.end());
+    return response;
+}
+
 Bytes Bench::Refusal(uint8_t id, uint8_t) {
-    return {static_cast<uint8_t>(id << 3 | 1), 0x01, 0x01, 0, 0, 0, 0};
+    return Response(id, 0x0101, {});
 }
 
 Bench::Bench(bool mayFail) : answer(Refusal) {
@@ -345,6 +341,24 @@ bool Bench::Submit(uint8_t which, uint32_t size) {
         outcomes_.pop_back();
     }
     return status == VUNO_STATUS_COMMAND_PENDING;
+}
+
+void Bench::Step(uint8_t step, Input &input) {
+    switch (step) {
+    case 0:
+        return Tick();
+    case 1:
+        return Process();
+    case 2: {
+        const uint8_t which = input.Byte();
+        Submit(which, input.Word());
+        return;
+    }
+    case 3:
+        return Cooperate();
+    default:
+        return Heartbeat(input.Word());
+    }
 }
 
 // The host's view of the library's Data Frames; a message received whole

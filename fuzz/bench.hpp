@@ -82,13 +82,17 @@ class Bench {
     // Submits one of the request operations (chosen by `which`, shaped by
     // `size`); returns whether it was accepted.
     bool Submit(uint8_t which, uint32_t size);
+    // A step the message targets share, by `step` (0 to 4): a tick, a
+    // processing step, a request, a cooperative exchange or a heartbeat.
+    void Step(uint8_t step, Input &input);
 
     // The ME answers what the library sent so far, and the host
     // acknowledges and answers every request it now holds whole.
     void Cooperate();
     // The host's answer to a request: by default the refusal below.
     std::function<Bytes(uint8_t id, uint8_t code)> answer;
-    // A response with a non-zero SSI status.
+    // An SSI response, and one with a non-zero status and no data.
+    static Bytes Response(uint8_t id, uint16_t status, const Bytes &payload);
     static Bytes Refusal(uint8_t id, uint8_t code);
 
     // Ticks with a cooperative ME and host, until nothing is open.

@@ -13,33 +13,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     for (int op = 0; op < 512 && !input.Empty(); ++op) {
         const uint8_t kind = input.Byte() % 8;
-        const uint8_t tag = kind == 0 ? input.Byte() : 0;
-        const int mctpStatus = kind < 2 && input.Byte() == 0xFF;
-        switch (kind) {
-        case 0:
-        case 1:
-            bench.FromMe(kind == 0, tag, mctpStatus, input.Chunk());
-            break;
-        case 2:
-            bench.Tick();
-            break;
-        case 3:
-            bench.Process();
-            break;
-        case 4: {
-            const uint8_t which = input.Byte();
-            bench.Submit(which, input.Word());
-            break;
-        }
-        case 5:
-            bench.Cooperate();
-            break;
-        case 6:
-            bench.Heartbeat(input.Word());
-            break;
-        default:
+        if (kind == 7) {
             bench.ConnectWhenDown();
-            break;
+        } else if (kind >= 2) {
+            bench.Step(kind - 2, input);
+        } else {
+            const uint8_t tag = kind == 0 ? input.Byte() : 0;
+            const int mctpStatus = input.Byte() == 0xFF;
+            bench.FromMe(kind == 0, tag, mctpStatus, input.Chunk());
         }
     }
     bench.Finish();

@@ -10,33 +10,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Bench bench;
     bench.ConnectCooperatively();
     for (int op = 0; op < 512 && !input.Empty(); ++op) {
-        switch (input.Byte() % 8) {
-        case 0:
-            bench.HostFrame(input.Chunk());
-            break;
-        case 1:
-            bench.HostMessage(input.Chunk());
-            break;
-        case 2:
+        const uint8_t kind = input.Byte() % 8;
+        if (kind >= 3) {
+            bench.Step(kind - 3, input);
+        } else if (kind == 2) {
             bench.HostFrame({0x02, input.Byte()});
-            break;
-        case 3:
-            bench.Tick();
-            break;
-        case 4:
-            bench.Process();
-            break;
-        case 5: {
-            const uint8_t which = input.Byte();
-            bench.Submit(which, input.Word());
-            break;
-        }
-        case 6:
-            bench.Cooperate();
-            break;
-        default:
-            bench.Heartbeat(input.Word());
-            break;
+        } else if (kind == 1) {
+            bench.HostMessage(input.Chunk());
+        } else {
+            bench.HostFrame(input.Chunk());
         }
     }
     bench.Finish();

@@ -20,19 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             return Bench::Refusal(id, code);
         }
         answered = true;
-        if (shape & 1) {
-            return rest;
-        }
-        const auto length = static_cast<uint32_t>(rest.size());
-        Bytes response{static_cast<uint8_t>(id << 3 | 1),
-                       0,
-                       0,
-                       static_cast<uint8_t>(length),
-                       static_cast<uint8_t>(length >> 8),
-                       static_cast<uint8_t>(length >> 16),
-                       static_cast<uint8_t>(length >> 24)};
-        response.insert(response.end(), rest.begin(), rest.end());
-        return response;
+        return shape & 1 ? rest : Bench::Response(id, 0, rest);
     };
     Require(bench.Submit(which, requestSize), "a request on a live link is accepted");
     bench.Finish();
