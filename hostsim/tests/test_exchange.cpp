@@ -25,22 +25,13 @@ using std::chrono::seconds;
 
 constexpr Completion kSuccess{0, 0};
 
-void CopyId(uint8_t (&to)[VUNO_IDENTIFIER_SIZE], const Identifier &from) {
-    std::memcpy(to, from.data(), from.size());
-}
-
-Operation OnIdentifier(const Identifier &id,
-                       int (*operation)(vuno_instance *, const vuno_identifier *,
-                                        vuno_completion_callback, void *)) {
-    return [=](vuno_instance *instance, vuno_completion_callback callback, void *context) {
-        vuno_identifier target{};
-        CopyId(target.identifier, id);
-        return operation(instance, &target, callback, context);
-    };
-}
-
 Operation MarkDriveAsSpare() {
-    return OnIdentifier(LabelIdentifier("drive", "nvme4"), vuno_mark_drive_as_spare);
+    return [](vuno_instance *instance, vuno_completion_callback callback, void *context) {
+        const Identifier drive = LabelIdentifier("drive", "nvme4");
+        vuno_identifier target{};
+        std::memcpy(target.identifier, drive.data(), drive.size());
+        return vuno_mark_drive_as_spare(instance, &target, callback, context);
+    };
 }
 
 Bytes Image(size_t size) {
