@@ -3,35 +3,14 @@
 #include "mctp_service.hpp"
 #include "vendor_header.hpp"
 
-#include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <stdexcept>
 
 namespace vuno::hostsim::testing {
 namespace {
 
-// Log lines carry no context pointer, so they go to the platform created
-// last.
-InProcessPlatform *activePlatform = nullptr;
-
 // Rounds of delivery in one go before the platform stops and lets time
 // move: far more than any exchange needs, but a bound all the same.
 constexpr int kMaxDeliveryRounds = 10000;
-
-std::string Format(const char *format, va_list arguments) {
-    va_list copy;
-    va_copy(copy, arguments);
-    const int size = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (size < 0) {
-        return format;
-    }
-    std::string text(static_cast<size_t>(size) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, arguments);
-    text.resize(static_cast<size_t>(size));
-    return text;
-}
 
 } // namespace
 
@@ -42,8 +21,7 @@ struct InProcessPlatform::Timer {
     Duration period;
 };
 
-InProcessPlatform::InProcessPlatform(const Settings &settings) : previous_(activePlatform) {
-    activePlatform = this;
+InProcessPlatform::InProcessPlatform(const Settings &settings) {
     simulator_ = std::make_unique<Simulator>(
         settings, [this](const Bytes &message) { FromMe(message); },
         [this](const std::string &line) { simulatorLines_.push_back(line); });
@@ -51,25 +29,15 @@ InProcessPlatform::InProcessPlatform(const Settings &settings) : previous_(activ
         Log, LockCreate, LockDestroy, Lock, Unlock, TimerCreate, TimerDestroy, MctpSend,
     };
     if (vuno_initialize(&instance_, this, &callbacks) != VUNO_STATUS_SUCCESS) {
-        activePlatform = previous_;
         throw std::runtime_error("the library did not initialise");
     }
 }
 
 InProcessPlatform::~InProcessPlatform() {
     vuno_deinitialize(instance_);
-    activePlatform = previous_;
 }
 
-void InProcessPlatform::Log(int, const char *, int, const char *format, ...) {
-    if (activePlatform == nullptr) {
-        return;
-    }
-    va_list arguments;
-    va_start(arguments, format);
-    activePlatform->logs_.push_back(Format(format, arguments));
-    va_end(arguments);
-}
+void InProcessPlatform::Log(int, const char *, int, const char *, ...) {}
 
 // One thread and no re-entry: the locks only need to exist.
 void *InProcessPlatform::LockCreate() {
@@ -217,10 +185,6 @@ void InProcessPlatform::OnCompletion(uint32_t status, uint32_t ssiStatus, const 
     if (pending.inspect) {
         pending.inspect(record);
     }
-}
-
-bool InProcessPlatform::Logged(const std::string &text) const {
-    return std::ranges::find(logs_, text) != logs_.end();
 }
 
 } // namespace vuno::hostsim::testing

@@ -5,8 +5,6 @@
 // every second of simulated time, as in the daemon, so a whole exchange
 // (connect, heartbeats, requests, time-outs) runs in milliseconds and
 // always the same way.
-//
-// Library log lines go to the most recently created platform.
 #pragma once
 
 #include "mctp_service.hpp"
@@ -68,7 +66,6 @@ class InProcessPlatform {
     std::optional<Completion> Request(const Operation &operation, Duration limit = Duration{120000},
                                       RecordInspector inspect = {});
 
-    bool Logged(const std::string &text) const;
     // Lines the simulator printed.
     const std::vector<std::string> &SimulatorLines() const { return simulatorLines_; }
 
@@ -113,10 +110,7 @@ class InProcessPlatform {
     std::deque<Delivery> deliveries_;
     std::deque<Pending> requests_;
     std::optional<uint32_t> connected_;
-
-    std::vector<std::string> logs_;
     std::vector<std::string> simulatorLines_;
-    InProcessPlatform *previous_;
 };
 
 } // namespace vuno::hostsim::testing

@@ -22,7 +22,7 @@ namespace {
 using vuno::testing::ErrorText;
 using vuno::testing::StdoutCapture;
 
-TEST(StatusMapping, ListedValuesHaveTheirOwnNamesAndOthersFallBackWithOneLine) {
+TEST(StatusMapping, ListedValuesHaveTheirOwnNamesAndOthersFallBack) {
     EXPECT_EQ(ErrorText(MapLibraryStatus(9)), "HostReset: The Host OOB application has been "
                                               "reset. User should retry the command.");
     EXPECT_NE(ErrorText(MapSsiStatus(273)).find("drive\u2019s reset."), std::string::npos);
@@ -33,22 +33,18 @@ TEST(StatusMapping, ListedValuesHaveTheirOwnNamesAndOthersFallBackWithOneLine) {
         names.insert(error.at(kErrorKey).get<std::string>());
         messages.insert(error.at(kErrorMessageKey).get<std::string>());
     };
-    StdoutCapture output;
+    StdoutCapture quiet;
     for (uint32_t status = 1; status <= 13; ++status) {
         collect(MapLibraryStatus(status));
     }
     for (uint32_t status = 1; status <= 282; status = status == 7 ? 256 : status + 1) {
         collect(MapSsiStatus(status));
     }
-    // All distinct but the gap at 280, which falls back with its line.
+    // All distinct but the gap at 280, which falls back.
     EXPECT_EQ(names.size(), 13u + 7u + 27u);
     EXPECT_EQ(messages.size(), names.size());
     EXPECT_EQ(names.count("UnknownSsiStatus"), 1u);
     EXPECT_EQ(ErrorText(MapLibraryStatus(0)), "UnknownVunoStatus: Unknown VUNO status.");
-    MapLibraryStatus(0xFFFFFFFF);
-    MapSsiStatus(0x10101);
-    EXPECT_EQ(output.Text(), "SSI status: 0x118\nVuno status: 0x0\nVuno status: 0xffffffff\n"
-                             "SSI status: 0x10101\n");
 }
 
 // The bus itself is the judge: whatever the bytes, the text must be
@@ -183,8 +179,8 @@ TEST(Results, SupportedStripSizesComeFromTheMaskInAscendingOrder) {
 }
 
 // Codes below `listed` have distinct texts; the first code past them has
-// none and is reported.
-TEST(Results, EnumerationsGiveDistinctTextsAndTheFallbackWithOneLine) {
+// none.
+TEST(Results, EnumerationsGiveDistinctTextsAndTheFallback) {
     const std::vector<std::tuple<std::string, std::function<ItemDictionary(uint32_t)>, uint32_t>>
         enumerations{
             {"Status", [](uint32_t c) { return Drive([c](auto &d) { d.Status = c; }); }, 9},
@@ -193,7 +189,7 @@ TEST(Results, EnumerationsGiveDistinctTextsAndTheFallbackWithOneLine) {
             {"RAIDWriteHolePolicy",
              [](uint32_t c) { return Volume([c](auto &v) { v.RAIDWriteHolePolicy = c; }); }, 3},
         };
-    StdoutCapture output;
+    StdoutCapture quiet;
     for (const auto &[key, item, listed] : enumerations) {
         std::set<std::string> texts;
         for (uint32_t code = 0; code <= listed; ++code) {
@@ -204,9 +200,6 @@ TEST(Results, EnumerationsGiveDistinctTextsAndTheFallbackWithOneLine) {
     }
     EXPECT_EQ(Volume([](auto &v) { v.StripSizeCode = 3; }).at("StripSizeKiB").get<uint64_t>(),
               UINT64_MAX);
-    EXPECT_EQ(output.Text(), "Invalid drive status: 0x9\nInvalid drive usage: 0x6\n"
-                             "Invalid volume state: 0xa\nInvalid Raid Write Hole policy: 0x3\n"
-                             "Invalid strip size: 0x3\n");
 }
 
 } // namespace

@@ -18,11 +18,10 @@ ResultDictionary List(Kind kind, std::vector<ItemDictionary> items) {
     return {{ListKey(kind), sdbus::Variant(items)}};
 }
 
-ItemDictionary Drive(const std::string &id, const std::string &type, const std::string &status) {
+ItemDictionary Drive(const std::string &id, const std::string &type) {
     return {{"Id", sdbus::Variant(id)},
             {"ArrayId", sdbus::Variant(type == "SATA" ? std::string() : kArray)},
             {"Type", sdbus::Variant(type)},
-            {"Status", sdbus::Variant(status)},
             {"SolidStateDrive", sdbus::Variant(true)}};
 }
 
@@ -32,10 +31,10 @@ T Property(const ObjectSet &objects, const std::string &id, const std::string &i
     return std::get<T>(objects.at(ObjectPath(Kind::Drive, id)).at(interface).at(name));
 }
 
-TEST(HostStorage, DrivesShowTheirMediaHealthAndTheRebuildOfTheirArray) {
+TEST(HostStorage, DrivesShowTheirMediaAndTheRebuildOfTheirArray) {
     HostStorage storage;
-    storage.ReplaceAll(Kind::Drive, List(Kind::Drive, {Drive(kSataDrive, "SATA", "Normal"),
-                                                       Drive(kNvmeDrive, "VMD", "Missing")}));
+    storage.ReplaceAll(Kind::Drive,
+                       List(Kind::Drive, {Drive(kSataDrive, "SATA"), Drive(kNvmeDrive, "VMD")}));
     storage.ReplaceAll(
         Kind::Volume, List(Kind::Volume, {{{"Id", sdbus::Variant(std::string("v"))},
                                            {"ArrayId", sdbus::Variant(kArray)},
@@ -47,11 +46,6 @@ TEST(HostStorage, DrivesShowTheirMediaHealthAndTheRebuildOfTheirArray) {
     const std::string drive = "xyz.openbmc_project.Inventory.Item.Drive";
     EXPECT_EQ(Property<std::string>(objects, kSataDrive, drive, "Type"),
               "xyz.openbmc_project.Inventory.Item.Drive.DriveType.SSD");
-    EXPECT_EQ(Property<std::string>(objects, kNvmeDrive, drive, "Protocol"),
-              "xyz.openbmc_project.Inventory.Item.Drive.DriveProtocol.NVMe");
-    const std::string health = "xyz.openbmc_project.State.Decorator.OperationalStatus";
-    EXPECT_TRUE(Property<bool>(objects, kSataDrive, health, "Functional"));
-    EXPECT_FALSE(Property<bool>(objects, kNvmeDrive, health, "Functional"));
     const std::string state = "xyz.openbmc_project.State.Drive";
     EXPECT_FALSE(Property<bool>(objects, kSataDrive, state, "Rebuilding"));
     EXPECT_TRUE(Property<bool>(objects, kNvmeDrive, state, "Rebuilding"));
