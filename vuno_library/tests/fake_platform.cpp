@@ -18,16 +18,11 @@ struct FakeLock {
 struct FakeTimer {};
 
 void fakeLog(int level, const char * /*file*/, int /*line*/, const char *format, ...) {
+    char text[1024];
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, args);
+    std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    text.resize(static_cast<size_t>(std::max(length, 0)));
     active->logs.push_back({level, text});
 }
 
@@ -140,22 +135,9 @@ void FakePlatform::tick(unsigned count) {
     }
 }
 
-std::vector<std::string> FakePlatform::messages() const {
-    std::vector<std::string> texts;
-    for (const auto &entry : logs) {
-        texts.push_back(entry.message);
-    }
-    return texts;
-}
-
-bool FakePlatform::logged(const std::string &message) const {
-    return std::any_of(logs.begin(), logs.end(),
-                       [&](const LogEntry &entry) { return entry.message == message; });
-}
-
-bool FakePlatform::loggedError(const std::string &message) const {
+bool FakePlatform::logged(const std::string &message, bool errorOnly) const {
     return std::any_of(logs.begin(), logs.end(), [&](const LogEntry &entry) {
-        return entry.level == VUNO_LOG_ERROR && entry.message == message;
+        return (!errorOnly || entry.level == VUNO_LOG_ERROR) && entry.message == message;
     });
 }
 
