@@ -146,7 +146,6 @@ TEST_F(Ssi, IdentifiersAreTheSmallestFreeOfThirtyTwo) {
         requests.push_back(request);
     }
     EXPECT_EQ(tryPrepare(kNoData, &request), VUNO_STATUS_BUSY);
-    EXPECT_TRUE(platform.logged("Lack of free command identifier."));
     ssi_remove_request(platform.instance, requests[9]);
     ssi_remove_request(platform.instance, requests[4]);
     EXPECT_EQ(prepare()->command_id, 4);
@@ -194,7 +193,6 @@ TEST_F(Ssi, ThirtyGetEventsAtMostAndEveryEndingGivesItsPlaceBack) {
     }
     ssi_request *request = nullptr;
     EXPECT_EQ(tryPrepare(kGetEvents, &request), VUNO_STATUS_BUSY);
-    EXPECT_TRUE(platform.loggedError("Exceeded get_events call limit"));
     int place = 0;
     for (End way : {End::Answered, End::AnsweredBeforeSent, End::TransferFailed}) {
         end(way, events[place++], 0x0102);
@@ -207,7 +205,6 @@ TEST_F(Ssi, ThirtyGetEventsAtMostAndEveryEndingGivesItsPlaceBack) {
     for (int i = 0; i < 30; ++i) {
         EXPECT_EQ(tryPrepare(kGetEvents, &request), VUNO_STATUS_SUCCESS);
     }
-    EXPECT_FALSE(platform.loggedError("Unexpected number of get_events calls"));
 }
 
 TEST_F(Ssi, SentRequestsTimeOutOneATickAndGetEventsNever) {
@@ -233,20 +230,11 @@ TEST_F(Ssi, SentRequestsTimeOutOneATickAndGetEventsNever) {
 TEST_F(Ssi, MalformedResponsesAreDroppedAndTheRequestWaitsOn) {
     Bytes longField = response(0, 0, {1});
     put_le32(&longField[3], 2);
-    const struct {
-        Bytes message;
-        std::string error;
-    } cases[] = {
-        {{0x01, 0, 0, 0, 0, 0}, "SSI Response size in bytes: 6 is too small."},
-        {{0x02, 0, 0, 0, 0, 0, 0}, "SSI Response received with invalid Message Type: 2."},
-        {longField, "Invalid SSI Response message size: 8."},
-        {response(7, 0), "Invalid SSI Response command identifier: 7."},
-    };
     sent(prepare());
-    for (const auto &c : cases) {
-        platform.clearLogs();
-        respond(c.message);
-        EXPECT_EQ(platform.messages(), std::vector<std::string>{c.error});
+    // Too short, not a response, a length field beyond the message, nobody's.
+    for (const Bytes &message :
+         {Bytes{0x01, 0, 0, 0, 0, 0}, Bytes{0x02, 0, 0, 0, 0, 0, 0}, longField, response(7, 0)}) {
+        respond(message);
     }
     EXPECT_TRUE(outcomes.empty());
     scan(61);
@@ -269,7 +257,6 @@ TEST(SsiWithoutLink, RefusedSendGivesTheIdentifierBackWithoutCallback) {
         EXPECT_EQ(request->command_id, 0);
         EXPECT_EQ(ssi_send_request(platform.instance, request), VUNO_STATUS_HOST_NOT_CONNECTED);
     }
-    EXPECT_TRUE(platform.logged("Send SSI request with cmd id 0, cmd code 0xC "));
     EXPECT_TRUE(outcomes.empty());
 }
 
@@ -518,8 +505,6 @@ TEST_F(Responses, LengthsMustMatchTheCountExactly) {
         for (Bytes wrong : {Bytes(valid.begin(), valid.end() - 1), cat({valid, {0}})}) {
             EXPECT_NE(decode(c.code, wrong), 0);
             EXPECT_EQ(decoded, nullptr);
-            EXPECT_TRUE(platform.loggedError(
-                "Invalid SSI Response length: " + std::to_string(wrong.size()) + "."));
         }
     }
     for (uint8_t code : {12, 21, 23, 37, 39, 41, 255}) { // no response data: not examined
