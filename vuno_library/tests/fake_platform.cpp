@@ -5,16 +5,15 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 namespace vuno::testing {
 namespace {
 
 FakePlatform *active = nullptr;
 
-struct FakeLock {
-    bool held = false;
-};
-
+// A lock is a flag telling whether it is held; a timer needs no state.
+using FakeLock = bool;
 struct FakeTimer {};
 
 void fakeLog(int level, const char * /*file*/, int /*line*/, const char *format, ...) {
@@ -30,35 +29,29 @@ void *fakeLockCreate() {
     if (active->failLockCreateAfter == 0) {
         return nullptr;
     }
-    if (active->failLockCreateAfter > 0) {
-        --active->failLockCreateAfter;
-    }
+    active->failLockCreateAfter -= active->failLockCreateAfter > 0 ? 1 : 0;
     ++active->locksAlive;
-    return new FakeLock;
+    return new FakeLock(false);
 }
 
 void fakeLockDestroy(void *lock) {
     if (lock == nullptr) {
         return;
     }
-    auto *fake = static_cast<FakeLock *>(lock);
-    EXPECT_FALSE(fake->held) << "lock destroyed while held";
+    EXPECT_FALSE(*static_cast<FakeLock *>(lock)) << "lock destroyed while held";
     --active->locksAlive;
-    delete fake;
+    delete static_cast<FakeLock *>(lock);
 }
 
 int fakeLock(void *lock) {
-    auto *fake = static_cast<FakeLock *>(lock);
-    EXPECT_FALSE(fake->held) << "non-recursive lock taken twice";
-    fake->held = true;
+    EXPECT_FALSE(std::exchange(*static_cast<FakeLock *>(lock), true)) << "lock taken twice";
     ++active->locksHeld;
     return 1;
 }
 
 void fakeUnlock(void *lock) {
-    auto *fake = static_cast<FakeLock *>(lock);
-    EXPECT_TRUE(fake->held) << "unlock of a lock not held";
-    fake->held = false;
+    EXPECT_TRUE(std::exchange(*static_cast<FakeLock *>(lock), false))
+        << "unlock of a lock not held";
     --active->locksHeld;
 }
 

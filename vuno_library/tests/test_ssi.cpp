@@ -400,9 +400,7 @@ TEST_F(Responses, DrivesDecodeTheirCommonPartAndTheirConnectionsOwnFields) {
     for (unsigned type = 0; type < 5; ++type) {
         const auto &drive = drives.Drives[type];
         const uint8_t *wire = &payload[2 + type * 167];
-        EXPECT_TRUE(same(drive.ControllerId, wire + 32, 16));
         EXPECT_TRUE(same(drive.FwRev, wire + 108, 8));
-        EXPECT_EQ(drive.Size, get_le64(wire + 116));
         EXPECT_EQ(drive.PhysicalBlockSize, get_le32(wire + 128));
         EXPECT_EQ(drive.Usage, wire[133]); // kept as received
         EXPECT_EQ(drive.SystemDrive * 8 + drive.ActivateLedSupport * 4 + drive.PrebootVisible * 2 +
@@ -432,7 +430,6 @@ TEST_F(Responses, VolumeArrayAndControllerLayouts) {
     });
     const auto &volume = as<vuno_volume_information_list>(5, volumes).Volumes[0];
     EXPECT_TRUE(same(volume.Name, &volumes[35], 16));
-    EXPECT_EQ(volume.Size, get_le64(&volumes[53]));
     EXPECT_EQ(volume.MigrationProgress, get_le16(&volumes[64]));
     EXPECT_EQ(volume.Initialized * 4 + volume.Migrating * 2 + volume.SystemVolume, 5);
     EXPECT_EQ(volume.LogicalBlockSize, get_le32(&volumes[75]));
@@ -456,7 +453,6 @@ TEST_F(Responses, VolumeArrayAndControllerLayouts) {
         const auto &controller = list.Controllers[type];
         const uint8_t *wire = &controllers[2 + type * 335];
         EXPECT_TRUE(same(controller.Name, wire + 16, 256));
-        EXPECT_EQ(controller.SubsystemId, get_le16(wire + 276));
         EXPECT_EQ(controller.PreosDriverVer[3], get_le16(wire + 294));
         EXPECT_EQ(controller.MaxDrivesPerController, get_le16(wire + 300));
         EXPECT_EQ(controller.PreosDriverLoaded * 4 + controller.ROHIEnabled * 2 +
