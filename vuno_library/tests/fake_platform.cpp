@@ -128,10 +128,9 @@ void FakePlatform::tick(unsigned count) {
     }
 }
 
-bool FakePlatform::logged(const std::string &message, bool errorOnly) const {
-    return std::any_of(logs.begin(), logs.end(), [&](const LogEntry &entry) {
-        return (!errorOnly || entry.level == VUNO_LOG_ERROR) && entry.message == message;
-    });
+bool FakePlatform::logged(const std::string &message) const {
+    return std::any_of(logs.begin(), logs.end(),
+                       [&](const LogEntry &entry) { return entry.message == message; });
 }
 
 void deliverFromMe(vuno_instance *instance, const std::vector<uint8_t> &message, uint8_t tag) {

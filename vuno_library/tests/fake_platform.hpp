@@ -45,8 +45,7 @@ class FakePlatform {
 
     // Log lines in order.
     std::vector<LogEntry> logs;
-    bool logged(const std::string &message, bool errorOnly = false) const;
-    bool loggedError(const std::string &message) const { return logged(message, true); }
+    bool logged(const std::string &message) const;
     void clearLogs() { logs.clear(); }
 
     // Locks: the next `failLockCreateAfter` creations succeed, then they

@@ -27,7 +27,6 @@ class BmcMe : public ::testing::Test {
         completions.clear();
         frames.clear();
         platform.createInstance()->deliver.frame_received = onFrame;
-        platform.clearLogs();
     }
 
     int transfer(const Bytes &data) {
@@ -49,7 +48,6 @@ class BmcMe : public ::testing::Test {
     // The library status a response with this ME status gives the command.
     uint32_t answer(uint8_t command, uint8_t status) {
         completions.clear();
-        platform.clearLogs();
         EXPECT_EQ(issue(command), VUNO_STATUS_COMMAND_PENDING);
         respondFromMe(platform.instance, {command, status, 0x77});
         EXPECT_EQ(completions.size(), 1u);

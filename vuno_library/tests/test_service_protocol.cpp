@@ -38,7 +38,6 @@ class ServiceProtocol : public ::testing::Test {
         hostLost.clear();
         platform.createInstance();
         platform.instance->deliver.host_lost = onHostLost;
-        platform.clearLogs();
     }
 
     sp_context &context() { return *platform.instance->sp_ctx; }

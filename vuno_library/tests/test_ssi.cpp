@@ -51,7 +51,6 @@ class Ssi : public ::testing::Test {
     void SetUp() override {
         platform.createInstance();
         host.connect();
-        platform.clearLogs();
     }
 
     int tryPrepare(uint8_t code, ssi_request **request, Outcomes *to = nullptr,
@@ -358,7 +357,6 @@ class Responses : public ::testing::Test {
 
     int decode(uint8_t code, const Bytes &payload) {
         sized_free(&decoded);
-        platform.clearLogs();
         wire_reader reader;
         wire_reader_init(&reader, payload.data(), static_cast<uint32_t>(payload.size()));
         return ssi_decode_response(platform.instance, code, &reader, &decoded);
