@@ -27,11 +27,6 @@ void onHostLost(vuno_instance *, uint32_t status) {
     hostLost.push_back(status);
 }
 
-Bytes withTotal(Bytes frame, uint32_t total) {
-    put_le32(&frame[5], total);
-    return frame;
-}
-
 class ServiceProtocol : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -256,32 +251,6 @@ TEST_F(ServiceProtocol, LostLinkEndsEveryQueuedMessage) {
 }
 
 // ---- reception ----
-
-TEST_F(ServiceProtocol, FaultyDataFramesAreAnsweredWithTheirStatus) {
-    const Bytes single = messageFrames({0x41})[0];
-    Bytes otherMessageId = single, serviceTwo = single, partBeyondTotal = single;
-    otherMessageId[0] = 0x05;
-    serviceTwo[3] = 2;
-    partBeyondTotal.push_back(0x42);
-    const struct {
-        Bytes frame;
-        uint8_t status;
-    } cases[] = {
-        {{0x01, 0x00}, 5},
-        {otherMessageId, 3},
-        {Bytes(single.begin(), single.begin() + 12), 5},
-        {serviceTwo, 1},
-        {withTotal(single, 0), 2},
-        {withTotal(single, 66256887), 2},
-        {partBeyondTotal, 5},
-        {nextFrame(1, {0x41}), 8},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(&c - cases);
-        EXPECT_EQ(receive(c.frame), Statuses{c.status});
-        EXPECT_EQ(context().rx_payload, nullptr);
-    }
-}
 
 TEST_F(ServiceProtocol, RejectedLaterFramesLeaveTheReceptionIntact) {
     const Bytes payload = patterned(3000);
