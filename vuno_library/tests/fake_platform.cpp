@@ -5,29 +5,23 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 namespace vuno::testing {
 namespace {
 
 FakePlatform *active = nullptr;
 
-struct FakeLock {
-    bool held = false;
-};
-
+// A lock is a flag telling whether it is held; a timer needs no state.
+using FakeLock = bool;
 struct FakeTimer {};
 
 void fakeLog(int level, const char * /*file*/, int /*line*/, const char *format, ...) {
+    char text[1024];
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, args);
+    std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    text.resize(static_cast<size_t>(std::max(length, 0)));
     active->logs.push_back({level, text});
 }
 
@@ -35,35 +29,29 @@ void *fakeLockCreate() {
     if (active->failLockCreateAfter == 0) {
         return nullptr;
     }
-    if (active->failLockCreateAfter > 0) {
-        --active->failLockCreateAfter;
-    }
+    active->failLockCreateAfter -= active->failLockCreateAfter > 0 ? 1 : 0;
     ++active->locksAlive;
-    return new FakeLock;
+    return new FakeLock(false);
 }
 
 void fakeLockDestroy(void *lock) {
     if (lock == nullptr) {
         return;
     }
-    auto *fake = static_cast<FakeLock *>(lock);
-    EXPECT_FALSE(fake->held) << "lock destroyed while held";
+    EXPECT_FALSE(*static_cast<FakeLock *>(lock)) << "lock destroyed while held";
     --active->locksAlive;
-    delete fake;
+    delete static_cast<FakeLock *>(lock);
 }
 
 int fakeLock(void *lock) {
-    auto *fake = static_cast<FakeLock *>(lock);
-    EXPECT_FALSE(fake->held) << "non-recursive lock taken twice";
-    fake->held = true;
+    EXPECT_FALSE(std::exchange(*static_cast<FakeLock *>(lock), true)) << "lock taken twice";
     ++active->locksHeld;
     return 1;
 }
 
 void fakeUnlock(void *lock) {
-    auto *fake = static_cast<FakeLock *>(lock);
-    EXPECT_TRUE(fake->held) << "unlock of a lock not held";
-    fake->held = false;
+    EXPECT_TRUE(std::exchange(*static_cast<FakeLock *>(lock), false))
+        << "unlock of a lock not held";
     --active->locksHeld;
 }
 
@@ -140,23 +128,9 @@ void FakePlatform::tick(unsigned count) {
     }
 }
 
-std::vector<std::string> FakePlatform::messages() const {
-    std::vector<std::string> texts;
-    for (const auto &entry : logs) {
-        texts.push_back(entry.message);
-    }
-    return texts;
-}
-
 bool FakePlatform::logged(const std::string &message) const {
     return std::any_of(logs.begin(), logs.end(),
                        [&](const LogEntry &entry) { return entry.message == message; });
-}
-
-bool FakePlatform::loggedError(const std::string &message) const {
-    return std::any_of(logs.begin(), logs.end(), [&](const LogEntry &entry) {
-        return entry.level == VUNO_LOG_ERROR && entry.message == message;
-    });
 }
 
 void deliverFromMe(vuno_instance *instance, const std::vector<uint8_t> &message, uint8_t tag) {

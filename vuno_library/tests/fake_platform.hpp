@@ -45,9 +45,7 @@ class FakePlatform {
 
     // Log lines in order.
     std::vector<LogEntry> logs;
-    std::vector<std::string> messages() const;
     bool logged(const std::string &message) const;
-    bool loggedError(const std::string &message) const;
     void clearLogs() { logs.clear(); }
 
     // Locks: the next `failLockCreateAfter` creations succeed, then they

@@ -41,10 +41,7 @@ class HostLink {
 
     // One frame, carried by a Transfer Data request of the ME.
     void sendFrame(const Bytes &frame) {
-        Bytes request{0x01, 0, 0, 0, 0};
-        put_be32(&request[1], static_cast<uint32_t>(frame.size()));
-        request.insert(request.end(), frame.begin(), frame.end());
-        deliverFromMe(platform_.instance, request);
+        deliverFromMe(platform_.instance, transferRequest(frame));
     }
 
     void sendStatus(uint8_t status) { sendFrame({0x02, status}); }

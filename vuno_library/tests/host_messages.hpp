@@ -29,6 +29,14 @@ inline Bytes cat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
+// A frame as carried by the ME's Transfer Data request.
+inline Bytes transferRequest(const Bytes &frame) {
+    Bytes request{0x01, 0, 0, 0, 0};
+    put_be32(&request[1], static_cast<uint32_t>(frame.size()));
+    request.insert(request.end(), frame.begin(), frame.end());
+    return request;
+}
+
 // Data Frame [0] with the first `part` bytes of the payload.
 inline Bytes firstFrame(const Bytes &payload, size_t part) {
     Bytes frame{0x01, 0x00, 0x00, 0x01, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};

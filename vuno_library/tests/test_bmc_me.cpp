@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,20 +21,12 @@ void onFrame(vuno_instance *, const uint8_t *frame, uint32_t length) {
     frames.emplace_back(frame, frame + length);
 }
 
-Bytes transferRequest(const Bytes &frame) {
-    Bytes request{0x01, 0, 0, 0, 0};
-    put_be32(&request[1], static_cast<uint32_t>(frame.size()));
-    request.insert(request.end(), frame.begin(), frame.end());
-    return request;
-}
-
 class BmcMe : public ::testing::Test {
   protected:
     void SetUp() override {
         completions.clear();
         frames.clear();
         platform.createInstance()->deliver.frame_received = onFrame;
-        platform.clearLogs();
     }
 
     int transfer(const Bytes &data) {
@@ -57,7 +48,6 @@ class BmcMe : public ::testing::Test {
     // The library status a response with this ME status gives the command.
     uint32_t answer(uint8_t command, uint8_t status) {
         completions.clear();
-        platform.clearLogs();
         EXPECT_EQ(issue(command), VUNO_STATUS_COMMAND_PENDING);
         respondFromMe(platform.instance, {command, status, 0x77});
         EXPECT_EQ(completions.size(), 1u);
@@ -86,23 +76,16 @@ TEST_F(BmcMe, CommandsGoOutAsTheMeExpectsThem) {
     EXPECT_EQ(platform.sent[2].tag, 0);
 }
 
-TEST_F(BmcMe, ResponseStatusesMapPerCommandAndTheRestAreUnexpected) {
+TEST_F(BmcMe, ResponseStatusesMapPerCommandAndTheRestAreInternalErrors) {
     EXPECT_EQ(answer(BMC_ME_CMD_TRANSFER_DATA, 6), VUNO_STATUS_SUCCESS);
     EXPECT_EQ(answer(BMC_ME_CMD_TRANSFER_DATA, 7), VUNO_STATUS_TRANSFER_TO_HOST_FAILED);
     EXPECT_EQ(answer(BMC_ME_CMD_CONNECT, 4), VUNO_STATUS_HOST_ALREADY_CONNECTED);
     EXPECT_EQ(answer(BMC_ME_CMD_DISCONNECT, 2), VUNO_STATUS_HOST_NOT_CONNECTED);
     for (uint8_t command = 1; command <= 4; ++command) {
         for (unsigned status = 0; status < 256; status += status < 12 ? 1 : 61) {
-            SCOPED_TRACE(std::to_string(command) + "/" + std::to_string(status));
             const uint32_t mapped = answer(command, static_cast<uint8_t>(status));
-            const auto unexpected = std::count_if(
-                platform.logs.begin(), platform.logs.end(), [&](const LogEntry &entry) {
-                    return entry.message == "Unexpected status code " + std::to_string(status);
-                });
-            EXPECT_EQ(unexpected, mapped == VUNO_STATUS_INTERNAL_ERROR ? 1 : 0);
-            if (status > 8) {
-                EXPECT_EQ(mapped, VUNO_STATUS_INTERNAL_ERROR);
-            }
+            EXPECT_TRUE(status <= 8 || mapped == VUNO_STATUS_INTERNAL_ERROR)
+                << int(command) << "/" << status;
         }
     }
 }
@@ -110,39 +93,28 @@ TEST_F(BmcMe, ResponseStatusesMapPerCommandAndTheRestAreUnexpected) {
 TEST_F(BmcMe, OneCommandAtATimeAndTheSixthTickEndsIt) {
     ASSERT_EQ(issue(BMC_ME_CMD_TRANSFER_DATA), VUNO_STATUS_COMMAND_PENDING);
     EXPECT_EQ(issue(BMC_ME_CMD_CONNECT), VUNO_STATUS_BUSY);
-    EXPECT_TRUE(platform.loggedError("BMC-ME layer is busy."));
     platform.tick(5);
     EXPECT_TRUE(completions.empty());
     platform.tick();
     EXPECT_EQ(completions, std::vector<uint32_t>{VUNO_STATUS_TIMEOUT});
-    respondFromMe(platform.instance, {0x01, 0x06});
-    EXPECT_TRUE(
-        platform.loggedError("MCTP response is not expected - communication is not in progress."));
+    respondFromMe(platform.instance, {0x01, 0x06}); // too late
     EXPECT_EQ(completions.size(), 1u);
 }
 
 TEST_F(BmcMe, ResponsesThatCannotEndTheCommandLeaveItToTheTimeout) {
-    // clang-format off
+    // Another command's answer, an MCTP error, a short answer, a refused send.
     const struct {
         int mctpStatus;
         Bytes response;
-        std::string error;
-    } cases[] = {
-        {0, {0x02, 0x06}, "Invalid BMC-ME Command command in response message: 2, expected: 1"},
-        {-5, {0x01, 0x06}, "MCTP status -5"},
-        {0, {0x01}, "Invalid Message data parameter"},
-        {0, {}, "MCTP error occurred during sending command. Status -32"},
-    };
-    // clang-format on
+    } cases[] = {{0, {0x02, 0x06}}, {-5, {0x01, 0x06}}, {0, {0x01}}, {0, {}}};
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.error);
+        SCOPED_TRACE(&c - cases);
         completions.clear();
         platform.mctpSendResult = c.response.empty() ? -32 : 0;
         EXPECT_EQ(issue(BMC_ME_CMD_TRANSFER_DATA),
                   c.response.empty() ? VUNO_STATUS_MCTP_ERROR : VUNO_STATUS_COMMAND_PENDING);
         bmc_me_mctp_message_received(platform.instance, false, 0, c.mctpStatus, c.response.data(),
                                      static_cast<uint32_t>(c.response.size()));
-        EXPECT_TRUE(platform.loggedError(c.error));
         EXPECT_EQ(issue(BMC_ME_CMD_CONNECT), VUNO_STATUS_BUSY);
         platform.tick(6);
         EXPECT_EQ(completions, std::vector<uint32_t>{VUNO_STATUS_TIMEOUT});
@@ -157,21 +129,15 @@ TEST_F(BmcMe, RequestsFromTheMeAreAnsweredAndTheirFrameGoesUp) {
     const struct {
         Bytes request;
         uint8_t reply;
-        std::string log;
-    } refused[] = {
-        {{0x01, 0, 0, 0, 0}, 10, "Invalid MCTP Request data length: 5."},
-        {badLengthField, 10, "MCTP Request data length: 6."},
-        {wrongCommand, 9, "Not expected BMC-ME command: 2."},
-    };
+    } refused[] = {{{0x01, 0, 0, 0, 0}, 10}, {badLengthField, 10}, {wrongCommand, 9}};
     for (const auto &c : refused) {
-        SCOPED_TRACE(c.log);
+        SCOPED_TRACE(&c - refused);
         platform.sent.clear();
         deliverFromMe(platform.instance, c.request, 0x05);
         ASSERT_EQ(platform.sent.size(), 1u);
         EXPECT_FALSE(platform.sent[0].request);
         EXPECT_EQ(platform.sent[0].tag, 0x05);
         EXPECT_EQ(platform.sent[0].data, (Bytes{0x01, c.reply}));
-        EXPECT_TRUE(platform.loggedError(c.log));
     }
     EXPECT_TRUE(frames.empty());
     platform.sent.clear();
@@ -180,7 +146,6 @@ TEST_F(BmcMe, RequestsFromTheMeAreAnsweredAndTheirFrameGoesUp) {
     // The ME has delivered the frame whether or not the reply goes out.
     platform.mctpSendResult = -1;
     deliverFromMe(platform.instance, transferRequest({0x00, 0x01}));
-    EXPECT_TRUE(platform.loggedError("Error during sending MCTP Response to ME."));
     EXPECT_EQ(frames, (std::vector<Bytes>{patterned(1014), {0x00, 0x01}}));
 }
 

@@ -113,6 +113,7 @@ TEST(Regressions, AFailedInitialisationLeavesNoInstanceBehind) {
         auto *instance = reinterpret_cast<vuno_instance *>(&placeholder);
         EXPECT_NE(vuno_initialize(&instance, &platform, &platform.callbacks), VUNO_STATUS_SUCCESS);
         EXPECT_EQ(instance, nullptr) << "failing step " << failing;
+        EXPECT_EQ(platform.timerDestroyCalls, 1) << "called, with no timer";
         // What a careless caller does next must be harmless.
         EXPECT_EQ(vuno_deinitialize(instance), VUNO_STATUS_INVALID_PARAMETER);
     }

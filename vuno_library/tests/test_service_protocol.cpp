@@ -21,32 +21,18 @@ void record(vuno_instance *, uint32_t status, void *statuses) {
     static_cast<Statuses *>(statuses)->push_back(status);
 }
 
-// What reception delivers up to the SSI engine.
-std::vector<Bytes> delivered;
 Statuses hostLost;
-
-void onMessage(vuno_instance *, const uint8_t *message, uint32_t length) {
-    delivered.emplace_back(message, message + length);
-}
 
 void onHostLost(vuno_instance *, uint32_t status) {
     hostLost.push_back(status);
 }
 
-Bytes withTotal(Bytes frame, uint32_t total) {
-    put_le32(&frame[5], total);
-    return frame;
-}
-
 class ServiceProtocol : public ::testing::Test {
   protected:
     void SetUp() override {
-        delivered.clear();
         hostLost.clear();
         platform.createInstance();
-        platform.instance->deliver.message_received = onMessage;
         platform.instance->deliver.host_lost = onHostLost;
-        platform.clearLogs();
     }
 
     sp_context &context() { return *platform.instance->sp_ctx; }
@@ -73,16 +59,6 @@ class ServiceProtocol : public ::testing::Test {
         return statuses;
     }
 
-    // Link up: the Status Frames that processing sends for a frame.
-    Statuses acknowledge(const Bytes &frame) {
-        host.sendFrame(frame);
-        Statuses statuses;
-        for (const auto &sent : host.pump()) {
-            statuses.push_back(sent.at(1));
-        }
-        return statuses;
-    }
-
     size_t disconnectsSent() const {
         size_t count = 0;
         for (const auto &message : platform.sent) {
@@ -100,21 +76,12 @@ class ServiceProtocol : public ::testing::Test {
 // ---- link ----
 
 TEST_F(ServiceProtocol, ConnectResultDecidesTheLinkState) {
-    const struct {
-        uint8_t meStatus;
-        uint32_t state;
-        int connected;
-    } cases[] = {
-        {1, SP_LINK_DISCONNECTED, VUNO_STATUS_HOST_CONNECTION_FAILED},
-        {8, SP_LINK_DISCONNECTED, VUNO_STATUS_BUSY},
-        {4, SP_LINK_WAITING_FOR_HEARTBEAT, -1}, // already connected
-    };
-    for (const auto &c : cases) {
-        host.connected = -1;
-        ASSERT_EQ(host.startConnect(c.meStatus), VUNO_STATUS_COMMAND_PENDING);
-        EXPECT_EQ(context().link_state, c.state);
-        EXPECT_EQ(host.connected, c.connected);
-    }
+    ASSERT_EQ(host.startConnect(8), VUNO_STATUS_COMMAND_PENDING); // ME busy
+    EXPECT_EQ(context().link_state, SP_LINK_DISCONNECTED);
+    EXPECT_EQ(host.connected, static_cast<int>(VUNO_STATUS_BUSY));
+    host.connected = -1;
+    ASSERT_EQ(host.startConnect(4), VUNO_STATUS_COMMAND_PENDING); // already connected: go on
+    EXPECT_EQ(host.connected, -1);
     host.heartbeat(1);
     EXPECT_EQ(host.connected, 0);
     EXPECT_EQ(context().link_state, SP_LINK_CONNECTED);
@@ -138,9 +105,7 @@ TEST_F(ServiceProtocol, SilentHostIsDisconnectedEveryTickUntilTheMeAgrees) {
     platform.tick(40);
     host.heartbeat(5); // equal IDs keep the link alive
     platform.tick(41);
-    EXPECT_TRUE(platform.loggedError("Heartbeat timeout occured - disconnect with ME."));
     respondFromMe(platform.instance, {0x03, 0x08}); // ME busy
-    EXPECT_TRUE(platform.loggedError("Cannot disconnect from ME."));
     platform.tick();
     EXPECT_EQ(disconnectsSent(), 2u);
     EXPECT_EQ(host.lost, -1);
@@ -148,8 +113,6 @@ TEST_F(ServiceProtocol, SilentHostIsDisconnectedEveryTickUntilTheMeAgrees) {
     EXPECT_EQ(host.lost, static_cast<int>(VUNO_STATUS_HOST_NOT_CONNECTED));
     EXPECT_EQ(hostLost, Statuses{VUNO_STATUS_HOST_NOT_CONNECTED});
     host.heartbeat(6);
-    EXPECT_TRUE(
-        platform.loggedError("Heartbeat received but connection with host is not established"));
     EXPECT_EQ(context().link_state, SP_LINK_DISCONNECTED);
 }
 
@@ -158,13 +121,11 @@ TEST_F(ServiceProtocol, LowerHeartbeatIdFailsTheMessageInTransfer) {
     ASSERT_EQ(send({0x41}, done), VUNO_STATUS_COMMAND_PENDING);
     process();
     host.heartbeat(3);
-    EXPECT_TRUE(platform.loggedError("Received Heartbeat with lower ID"));
     EXPECT_EQ(hostLost, Statuses{VUNO_STATUS_HOST_RESET});
     process();
     EXPECT_EQ(done, Statuses{VUNO_STATUS_TIMEOUT});
-    platform.clearLogs();
     host.heartbeat(4); // 3 is the reference from now on
-    EXPECT_FALSE(platform.loggedError("Received Heartbeat with lower ID"));
+    EXPECT_EQ(hostLost.size(), 1u);
 }
 
 // ---- transmission ----
@@ -193,7 +154,6 @@ TEST_F(ServiceProtocol, StatusFrameOvertakesAWaitingMessageWhichKeepsItsTicks) {
     host.tick(1);
     host.pump();
     EXPECT_EQ(done, Statuses{VUNO_STATUS_TIMEOUT});
-    EXPECT_TRUE(platform.loggedError("Waiting for status timeout occurred."));
 }
 
 TEST_F(ServiceProtocol, FrameIsSentAtMostFourTimesAfterMeTimeouts) {
@@ -215,7 +175,6 @@ TEST_F(ServiceProtocol, FrameIsSentAtMostFourTimesAfterMeTimeouts) {
     }
     process();
     EXPECT_EQ(done, Statuses{VUNO_STATUS_TIMEOUT});
-    EXPECT_TRUE(platform.loggedError("Error during transferring Data Frame [2], status: 11."));
 }
 
 TEST_F(ServiceProtocol, HostsVerdictRetransmitsOnCrcErrorsAndFailsOnOthers) {
@@ -230,7 +189,6 @@ TEST_F(ServiceProtocol, HostsVerdictRetransmitsOnCrcErrorsAndFailsOnOthers) {
     host.sendStatus(7);
     EXPECT_TRUE(host.pump().empty());
     EXPECT_EQ(done, Statuses{VUNO_STATUS_INTERNAL_ERROR});
-    EXPECT_TRUE(platform.loggedError("Reached maximum Message retransmissions"));
     for (uint8_t status : {1, 8, 0xFF}) {
         Statuses sent;
         ASSERT_EQ(send({0x41}, sent), VUNO_STATUS_COMMAND_PENDING);
@@ -239,8 +197,8 @@ TEST_F(ServiceProtocol, HostsVerdictRetransmitsOnCrcErrorsAndFailsOnOthers) {
         host.pump();
         EXPECT_EQ(sent, Statuses{VUNO_STATUS_INTERNAL_ERROR});
     }
-    host.sendStatus(0);
-    EXPECT_TRUE(platform.loggedError("Received status frame for a non-existing message"));
+    host.sendStatus(0); // for no message
+    EXPECT_TRUE(host.pump().empty());
 }
 
 TEST_F(ServiceProtocol, LateTransferReportsNeverReviveOrCrossMessages) {
@@ -294,32 +252,6 @@ TEST_F(ServiceProtocol, LostLinkEndsEveryQueuedMessage) {
 
 // ---- reception ----
 
-TEST_F(ServiceProtocol, FaultyDataFramesAreAnsweredWithTheirStatus) {
-    const Bytes single = messageFrames({0x41})[0];
-    Bytes otherMessageId = single, serviceTwo = single, partBeyondTotal = single;
-    otherMessageId[0] = 0x05;
-    serviceTwo[3] = 2;
-    partBeyondTotal.push_back(0x42);
-    const struct {
-        Bytes frame;
-        uint8_t status;
-    } cases[] = {
-        {{0x01, 0x00}, 5},
-        {otherMessageId, 3},
-        {Bytes(single.begin(), single.begin() + 12), 5},
-        {serviceTwo, 1},
-        {withTotal(single, 0), 2},
-        {withTotal(single, 66256887), 2},
-        {partBeyondTotal, 5},
-        {nextFrame(1, {0x41}), 8},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(&c - cases);
-        EXPECT_EQ(receive(c.frame), Statuses{c.status});
-        EXPECT_EQ(context().rx_payload, nullptr);
-    }
-}
-
 TEST_F(ServiceProtocol, RejectedLaterFramesLeaveTheReceptionIntact) {
     const Bytes payload = patterned(3000);
     const auto frames = messageFrames(payload); // 1001 + 1011 + 988 bytes
@@ -328,8 +260,6 @@ TEST_F(ServiceProtocol, RejectedLaterFramesLeaveTheReceptionIntact) {
     EXPECT_EQ(receive({0x01, 0x01, 0x00}), Statuses{5});
     EXPECT_EQ(receive(frames[1]), Statuses{});
     EXPECT_EQ(receive(nextFrame(2, Bytes(989, 0))), Statuses{6});
-    EXPECT_TRUE(platform.loggedError("Invalid Data Frame [2] size = 992, Message Payload part size "
-                                     "exceeds Total number of bytes."));
     EXPECT_EQ(receive(frames[2]), Statuses{0});
     EXPECT_EQ(completed, payload);
 }
@@ -352,20 +282,6 @@ TEST_F(ServiceProtocol, NewFirstFrameAbandonsAnIncompleteMessageAndWrongCrcDrops
     EXPECT_EQ(receive(corrupted[0]), Statuses{});
     EXPECT_EQ(receive(corrupted[1]), Statuses{7});
     EXPECT_EQ(receive(corrupted[1]), Statuses{8});
-}
-
-TEST_F(ServiceProtocol, NextMessageDoesNotCostOneWhoseStatusFrameIsInTransfer) {
-    host.connect();
-    host.sendMessage(patterned(20));
-    process();
-    ASSERT_EQ(host.takeFrames(), (std::vector<Bytes>{{0x02, 0x00}}));
-    // The host took its Status Frame as done and starts the next message
-    // before the ME has answered the transfer.
-    const auto newer = messageFrames(patterned(2012, 4));
-    host.sendFrame(newer[0]);
-    host.answerTransfer();
-    EXPECT_EQ(acknowledge(newer[1]), Statuses{0});
-    EXPECT_EQ(delivered, (std::vector<Bytes>{patterned(20), patterned(2012, 4)}));
 }
 
 TEST_F(ServiceProtocol, TeardownReleasesEveryQueuedMessage) {
