@@ -21,7 +21,13 @@ void record(vuno_instance *, uint32_t status, void *statuses) {
     static_cast<Statuses *>(statuses)->push_back(status);
 }
 
+// What reception delivers up to the SSI engine.
+std::vector<Bytes> delivered;
 Statuses hostLost;
+
+void onMessage(vuno_instance *, const uint8_t *message, uint32_t length) {
+    delivered.emplace_back(message, message + length);
+}
 
 void onHostLost(vuno_instance *, uint32_t status) {
     hostLost.push_back(status);
@@ -30,8 +36,10 @@ void onHostLost(vuno_instance *, uint32_t status) {
 class ServiceProtocol : public ::testing::Test {
   protected:
     void SetUp() override {
+        delivered.clear();
         hostLost.clear();
         platform.createInstance();
+        platform.instance->deliver.message_received = onMessage;
         platform.instance->deliver.host_lost = onHostLost;
     }
 
@@ -282,6 +290,22 @@ TEST_F(ServiceProtocol, NewFirstFrameAbandonsAnIncompleteMessageAndWrongCrcDrops
     EXPECT_EQ(receive(corrupted[0]), Statuses{});
     EXPECT_EQ(receive(corrupted[1]), Statuses{7});
     EXPECT_EQ(receive(corrupted[1]), Statuses{8});
+}
+
+// A message received whole leaves reception with its Status Frame: the
+// host's next message cannot cost it, even when it starts before the ME
+// has answered that Status Frame's transfer.
+TEST_F(ServiceProtocol, NextMessageDoesNotCostOneWhoseStatusFrameIsInTransfer) {
+    host.connect();
+    host.sendMessage(patterned(20));
+    process();
+    ASSERT_EQ(host.takeFrames(), (std::vector<Bytes>{{0x02, 0x00}}));
+    const auto newer = messageFrames(patterned(2012, 4));
+    host.sendFrame(newer[0]);
+    host.answerTransfer();
+    host.sendFrame(newer[1]);
+    host.pump();
+    EXPECT_EQ(delivered, (std::vector<Bytes>{patterned(20), patterned(2012, 4)}));
 }
 
 TEST_F(ServiceProtocol, TeardownReleasesEveryQueuedMessage) {
