@@ -153,6 +153,8 @@ TEST_F(Vunoctl, EventWatchPrintsEventsAndCancelsItsSubscriptionOnSigterm) {
     const std::string banner = "Watching events of subscription ";
     const auto idAt = watch.WaitForOutput(banner, 20s);
     ASSERT_TRUE(idAt) << watch.Output();
+    // The identifier may follow the banner in a later read.
+    ASSERT_TRUE(watch.WaitForOutput(";", 20s, *idAt)) << watch.Output();
     const std::string subscription = watch.Output().substr(*idAt, 36);
     ASSERT_TRUE(daemon->WaitForOutput("cmd code 0x28", 20s)) << "no GetEvents sent";
 
