@@ -133,7 +133,7 @@ int main(int argc, char **argv) {
 
     requests.Start();
     bus->Start();
-    requests.RunLoop();
+    requests.RunLoop([&progress] { progress.WakeIfTransmitting(); });
 
     progress.Stop();
     if (mirror) {

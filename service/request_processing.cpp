@@ -43,9 +43,12 @@ void RequestProcessing::Stop() {
     timer_.cancel();
 }
 
-void RequestProcessing::RunLoop() {
+void RequestProcessing::RunLoop(const std::function<void()> &afterEachHandler) {
     while (io_.run_one() > 0) {
         WakeIfWorkPending();
+        if (afterEachHandler) {
+            afterEachHandler();
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include <chrono>
+#include <functional>
 
 namespace vuno {
 
@@ -33,9 +34,9 @@ class RequestProcessing {
     // The coroutine returns at its next resumption.
     void Stop();
 
-    // Runs `io` until it stops, looking for new work after each handler:
-    // work can only appear inside one.
-    void RunLoop();
+    // Runs `io` until it stops, looking for new work after each handler
+    // (work can only appear inside one), and calls `afterEachHandler` too.
+    void RunLoop(const std::function<void()> &afterEachHandler = {});
 
   private:
     void ProcessRequests(boost::asio::yield_context yield);

@@ -14,7 +14,12 @@ TransmissionProgress::TransmissionProgress(const std::shared_ptr<BusLoop> &bus,
         .withUpdateBehavior(sdbus::Flags::EMITS_CHANGE_SIGNAL);
     object_->finishRegistration();
     object_->emitInterfacesAddedSignal({kTransmissionInterface});
-    Arm();
+}
+
+void TransmissionProgress::WakeIfTransmitting() {
+    if (!armed_ && !stopped_ && std::get<1>(Current()) != 0) {
+        Arm();
+    }
 }
 
 void TransmissionProgress::Stop() {
@@ -31,11 +36,13 @@ Progress TransmissionProgress::Current() const {
 }
 
 void TransmissionProgress::Arm() {
+    armed_ = true;
     timer_.expires_after(kPeriod);
     timer_.async_wait([this](const boost::system::error_code &error) { Check(error); });
 }
 
 void TransmissionProgress::Check(const boost::system::error_code &error) {
+    armed_ = false;
     if (error || stopped_) {
         return;
     }
@@ -46,7 +53,10 @@ void TransmissionProgress::Check(const boost::system::error_code &error) {
         object_->emitPropertiesChangedSignal(kTransmissionInterface, {kProgressProperty});
         bus->Rearm();
     }
-    Arm();
+    // Watching ends once the end of a transfer (0, 0) has been announced.
+    if (std::get<1>(announced_) != 0) {
+        Arm();
+    }
 }
 
 } // namespace vuno::dbus

@@ -35,6 +35,10 @@ class TransmissionProgress {
     TransmissionProgress(const TransmissionProgress &) = delete;
     TransmissionProgress &operator=(const TransmissionProgress &) = delete;
 
+    // Call after anything that entered the library: starts watching when a
+    // transmission has begun. While none is under way nothing is watched,
+    // so an idle daemon does not wake for this.
+    void WakeIfTransmitting();
     // Stops looking at the library for good; call before it goes.
     void Stop();
 
@@ -48,6 +52,7 @@ class TransmissionProgress {
     std::unique_ptr<sdbus::IObject> object_;
     boost::asio::steady_timer timer_;
     Progress announced_{0u, 0u};
+    bool armed_ = false;
     bool stopped_ = false;
 };
 
