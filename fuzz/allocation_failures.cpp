@@ -3,9 +3,9 @@
 // allocation the library makes in it, with that allocation failing. The
 // bench holds every run to its promises; here nothing may leak either.
 //
-// Linked with --wrap for malloc, calloc, realloc and free, so the library's
-// allocations pass through the wrappers below; operator new, which the
-// bench uses, does not.
+// Linked with --wrap for malloc and free, the only allocator calls the
+// library makes, so its allocations pass through the wrappers below;
+// operator new, which the bench uses, does not.
 #include "bench.hpp"
 
 #include <cstdio>
@@ -16,8 +16,6 @@ using namespace vuno::fuzz;
 
 extern "C" {
 void *__real_malloc(size_t size);
-void *__real_calloc(size_t count, size_t size);
-void *__real_realloc(void *block, size_t size);
 void __real_free(void *block);
 }
 
@@ -43,10 +41,9 @@ Bytes Answer(uint8_t id, uint8_t code) {
     if (code != 0) {
         return Bench::Refusal(id, code);
     }
-    Bytes identifiers(2 + 70 * VUNO_IDENTIFIER_SIZE, 0xA5);
-    identifiers[0] = 70;
-    identifiers[1] = 0;
-    return Bench::Response(id, 0, identifiers);
+    Bytes identifiers{70, 0};
+    identifiers.resize(2 + 70 * VUNO_IDENTIFIER_SIZE, 0xA5);
+    return ssiResponse(id, 0, identifiers);
 }
 
 void Session() {
@@ -82,18 +79,6 @@ long Run(long failAt) {
 extern "C" {
 void *__wrap_malloc(size_t size) {
     return ledger.Refuse() ? nullptr : ledger.Track(__real_malloc(size));
-}
-
-void *__wrap_calloc(size_t count, size_t size) {
-    return ledger.Refuse() ? nullptr : ledger.Track(__real_calloc(count, size));
-}
-
-void *__wrap_realloc(void *block, size_t size) {
-    if (ledger.Refuse()) {
-        return nullptr;
-    }
-    ledger.alive.erase(block);
-    return ledger.Track(__real_realloc(block, size));
 }
 
 void __wrap_free(void *block) {

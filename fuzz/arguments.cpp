@@ -31,51 +31,36 @@ void RoundTrip(const Identifier &identifier) {
             "an identifier reads back as written");
 }
 
-void Parse(uint8_t which, const std::vector<std::string> &texts, uint32_t number) {
-    const std::string &text = texts[0];
-    switch (which % 13) {
-    case 0:
-        return RoundTrip(ParseIdentifier(text));
-    case 1:
-        return RoundTrip(ParseScope(text, texts[1]).identifier);
-    case 2:
-        return RoundTrip(ParseJournalingDriveIdentifier(text));
-    case 3:
-        return RoundTrip(ParseExistingDataDrive(number & 1, text).identifier);
-    case 4: {
-        const VolumeName name = ParseVolumeName(text);
-        Require(std::all_of(name.begin(), name.end(),
-                            [](uint8_t b) { return b == 0 || (b >= 0x20 && b < 0x7F); }),
-                "a volume name is printable");
-        return;
-    }
-    case 5:
-        ParseRevisionText(text);
-        return;
-    case 6:
-        ParseRaidLevel(text);
-        ParseRaidWriteHolePolicy(text);
-        return;
-    case 7:
-        ParseStripSize(number);
-        return;
-    case 8:
-        ParseVolumeCachePolicy(text);
-        ParseFirmwareUpdateAction(text);
-        return;
-    case 9:
-        ParseScopeType(text);
-        return;
-    case 10:
-        ParseEventTypes(texts);
-        return;
-    default:
-        for (const Identifier &identifier : ParseDriveIdentifiers(texts)) {
+bool Printable(const VolumeName &name) {
+    return std::all_of(name.begin(), name.end(),
+                       [](uint8_t b) { return b == 0 || (b >= 0x20 && b < 0x7F); });
+}
+
+using Texts = std::vector<std::string>;
+
+// Every parser, given the caller's texts and number.
+void (*const kParsers[])(const Texts &, uint32_t) = {
+    [](const Texts &t, uint32_t) { RoundTrip(ParseIdentifier(t[0])); },
+    [](const Texts &t, uint32_t) { RoundTrip(ParseScope(t[0], t[1]).identifier); },
+    [](const Texts &t, uint32_t) { RoundTrip(ParseJournalingDriveIdentifier(t[0])); },
+    [](const Texts &t, uint32_t n) { RoundTrip(ParseExistingDataDrive(n & 1, t[0]).identifier); },
+    [](const Texts &t, uint32_t) {
+        Require(Printable(ParseVolumeName(t[0])), "a volume name is printable");
+    },
+    [](const Texts &t, uint32_t) { ParseRevisionText(t[0]); },
+    [](const Texts &t, uint32_t) { ParseRaidLevel(t[0]); },
+    [](const Texts &t, uint32_t) { ParseRaidWriteHolePolicy(t[0]); },
+    [](const Texts &, uint32_t n) { ParseStripSize(n); },
+    [](const Texts &t, uint32_t) { ParseVolumeCachePolicy(t[0]); },
+    [](const Texts &t, uint32_t) { ParseFirmwareUpdateAction(t[0]); },
+    [](const Texts &t, uint32_t) { ParseScopeType(t[0]); },
+    [](const Texts &t, uint32_t) { ParseEventTypes(t); },
+    [](const Texts &t, uint32_t) {
+        for (const Identifier &identifier : ParseDriveIdentifiers(t)) {
             RoundTrip(identifier);
         }
-        return;
-    }
-}
+    },
+};
 
 } // namespace
 
@@ -83,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Input input({data, size});
     const uint8_t which = input.Byte();
     const uint32_t number = input.Word();
-    std::vector<std::string> texts(2 + input.Byte() % 4);
+    Texts texts(2 + input.Byte() % 4);
     for (std::string &text : texts) {
         const Bytes bytes = input.Take(input.Byte());
         text.assign(bytes.begin(), bytes.end());
@@ -92,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
     }
     try {
-        Parse(which, texts, number);
+        kParsers[which % std::size(kParsers)](texts, number);
     } catch (...) {
         const ResultDictionary reply = ReplyForParsingFailure(std::current_exception());
         Require(reply.count("Error") == 1, "a refusal names its error");

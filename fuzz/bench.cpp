@@ -1,10 +1,13 @@
 #include "bench.hpp"
 
+#include "utils.h"
+
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <type_traits>
+#include <utility>
 
 namespace vuno::fuzz {
 
@@ -17,23 +20,19 @@ namespace {
 
 // ---- the platform ----
 
-struct Sent {
-    bool request;
-    Bytes data;
-};
-
 struct Platform {
     int locksAlive = 0;
     int locksHeld = 0;
     bool timerAlive = false;
     bool finished = false; // de-initialised: nothing may reach us any more
     bool linkUp = false;
-    std::deque<Sent> outbox;
+    std::deque<Bytes> outbox; // requests to the ME; replies need no answer
 } platform;
 
-struct Lock {
-    bool held = false;
-};
+// A lock is whether it is held.
+bool &Held(void *lock) {
+    return *static_cast<bool *>(lock);
+}
 
 void Reached() {
     Require(!platform.finished, "nothing after de-initialisation");
@@ -51,27 +50,25 @@ void Log(int, const char *, int, const char *format, ...) {
 void *LockCreate() {
     Reached();
     ++platform.locksAlive;
-    return new Lock;
+    return new bool(false);
 }
 
 void LockDestroy(void *lock) {
     Reached();
-    Require(!static_cast<Lock *>(lock)->held, "no lock destroyed while held");
+    Require(!Held(lock), "no lock destroyed while held");
     --platform.locksAlive;
-    delete static_cast<Lock *>(lock);
+    delete &Held(lock);
 }
 
 int TakeLock(void *lock) {
     Reached();
-    Require(!static_cast<Lock *>(lock)->held, "no lock taken twice");
-    static_cast<Lock *>(lock)->held = true;
+    Require(!std::exchange(Held(lock), true), "no lock taken twice");
     ++platform.locksHeld;
     return 1;
 }
 
 void ReleaseLock(void *lock) {
-    Require(static_cast<Lock *>(lock)->held, "only held locks released");
-    static_cast<Lock *>(lock)->held = false;
+    Require(std::exchange(Held(lock), false), "only held locks released");
     --platform.locksHeld;
 }
 
@@ -88,71 +85,23 @@ void TimerDestroy(void *) {
 
 int MctpSend(void *, bool request, uint8_t, const uint8_t *data, uint32_t length) {
     Reached();
-    platform.outbox.push_back({request, Bytes(data, data + length)});
+    if (request) {
+        platform.outbox.emplace_back(data, data + length);
+    }
     return 0;
 }
 
+// Both the connection's result and the loss of the link.
 void OnLink(uint32_t status, void *up) {
     Reached();
     *static_cast<bool *>(up) = status == VUNO_STATUS_SUCCESS;
 }
 
-void OnLost(uint32_t, void *up) {
-    Reached();
-    *static_cast<bool *>(up) = false;
-}
-
 const vuno_platform_callbacks kCallbacks{Log,         LockCreate,  LockDestroy,  TakeLock,
                                          ReleaseLock, TimerCreate, TimerDestroy, MctpSend};
 
-// ---- wire formats of the ME and the host ----
-
-uint32_t Crc32c(uint32_t crc, const uint8_t *data, size_t length) {
-    crc = ~crc;
-    for (size_t i = 0; i < length; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = crc >> 1 ^ (0x82F63B78u & (0u - (crc & 1u)));
-        }
-    }
-    return ~crc;
-}
-
-uint32_t GetLe32(const uint8_t *at) {
-    return at[0] | at[1] << 8 | at[2] << 16 | uint32_t{at[3]} << 24;
-}
-
-void PutLe(uint8_t *at, uint32_t value, int width) {
-    for (int i = 0; i < width; ++i) {
-        at[i] = static_cast<uint8_t>(value >> 8 * i);
-    }
-}
-
 constexpr size_t kFirstHeader = 13;
 constexpr size_t kNextHeader = 3;
-constexpr size_t kFrameMax = 1014;
-
-// Data Frames of a message: 1001 payload bytes first, then 1011 each.
-std::vector<Bytes> DataFrames(const Bytes &payload) {
-    Bytes first(kFirstHeader, 0);
-    first[0] = 0x01;
-    first[3] = 0x01; // the SSI service
-    PutLe(&first[5], static_cast<uint32_t>(payload.size()), 4);
-    PutLe(&first[9], Crc32c(Crc32c(0, &first[3], 10), payload.data(), payload.size()), 4);
-    std::vector<Bytes> frames{first};
-    size_t offset = 0;
-    for (uint16_t index = 0; offset < payload.size() || index == 0; ++index) {
-        if (index > 0) {
-            frames.push_back({0x01, 0, 0});
-            PutLe(&frames.back()[1], index, 2);
-        }
-        const size_t part = std::min(payload.size() - offset, kFrameMax - frames.back().size());
-        frames.back().insert(frames.back().end(), payload.begin() + static_cast<long>(offset),
-                             payload.begin() + static_cast<long>(offset + part));
-        offset += part;
-    }
-    return frames;
-}
 
 // ---- requests ----
 
@@ -231,29 +180,17 @@ const std::pair<uint8_t, Submitter> kSubmitters[] = {
 uint32_t Input::Word() {
     Bytes word = Take(4);
     word.resize(4, 0);
-    return GetLe32(word.data());
+    return get_le32(word.data());
 }
 
 Bytes Input::Take(size_t count) {
-    const size_t left = Empty() ? 0 : data_.size() - offset_;
-    count = std::min(count, left);
-    Bytes taken(data_.begin() + static_cast<long>(offset_),
-                data_.begin() + static_cast<long>(offset_ + count));
-    offset_ += count;
-    return taken;
-}
-
-Bytes Bench::Response(uint8_t id, uint16_t status, const Bytes &payload) {
-    Bytes response(7, 0);
-    response[0] = static_cast<uint8_t>(id << 3 | 1);
-    PutLe(&response[1], status, 2);
-    PutLe(&response[3], static_cast<uint32_t>(payload.size()), 4);
-    response.insert(response.end(), payload.begin(), payload.end());
-    return response;
+    const auto begin = data_.begin() + static_cast<long>(offset_);
+    offset_ += std::min(count, data_.size() - offset_);
+    return Bytes(begin, data_.begin() + static_cast<long>(offset_));
 }
 
 Bytes Bench::Refusal(uint8_t id, uint8_t) {
-    return Response(id, 0x0101, {});
+    return ssiResponse(id, 0x0101);
 }
 
 Bench::Bench(bool mayFail) : answer(Refusal) {
@@ -276,7 +213,7 @@ void Bench::Idle() const {
 }
 
 void Bench::Connect() {
-    vuno_connect_to_host(instance_, 0x00035B00, OnLink, &platform.linkUp, OnLost, &platform.linkUp);
+    vuno_connect_to_host(instance_, 0x00035B00, OnLink, &platform.linkUp, OnLink, &platform.linkUp);
     Idle();
 }
 
@@ -295,7 +232,7 @@ void Bench::ConnectCooperatively() {
 void Bench::Heartbeat(uint32_t id) {
     heartbeatId_ = id;
     Bytes frame{0x00, 0, 0, 0, 0};
-    PutLe(&frame[1], id, 4);
+    put_le32(&frame[1], id);
     HostFrame(frame);
 }
 
@@ -316,17 +253,11 @@ void Bench::FromMe(bool request, uint8_t tag, int mctpStatus, const Bytes &data)
 }
 
 void Bench::HostFrame(const Bytes &frame) {
-    Bytes request{0x01, 0, 0, 0, 0};
-    const auto length = static_cast<uint32_t>(frame.size());
-    for (int i = 0; i < 4; ++i) {
-        request[1 + i] = static_cast<uint8_t>(length >> (24 - 8 * i));
-    }
-    request.insert(request.end(), frame.begin(), frame.end());
-    FromMe(true, 0, 0, request);
+    FromMe(true, 0, 0, testing::transferRequest(frame));
 }
 
 void Bench::HostMessage(const Bytes &payload) {
-    for (const Bytes &frame : DataFrames(payload)) {
+    for (const Bytes &frame : testing::messageFrames(payload)) {
         HostFrame(frame);
     }
 }
@@ -371,7 +302,7 @@ void Bench::Receive(const Bytes &frame) {
         if (frame.size() < kFirstHeader) {
             return;
         }
-        expected_ = GetLe32(&frame[5]);
+        expected_ = get_le32(&frame[5]);
         incoming_.assign(frame.begin() + kFirstHeader, frame.end());
     } else {
         incoming_.insert(incoming_.end(), frame.begin() + kNextHeader, frame.end());
@@ -396,16 +327,16 @@ void Bench::AnswerOwed() {
 
 void Bench::Cooperate() {
     while (!platform.outbox.empty()) {
-        const Sent sent = std::move(platform.outbox.front());
+        const Bytes sent = std::move(platform.outbox.front());
         platform.outbox.pop_front();
-        if (!sent.request || sent.data.empty()) {
-            continue; // the library's replies to the ME
+        if (sent.empty()) {
+            continue;
         }
         static constexpr uint8_t kSuccess[] = {0, 0x06, 0x00, 0x03, 0x03};
-        const uint8_t command = sent.data[0];
+        const uint8_t command = sent[0];
         FromMe(false, 0, 0, {command, command < 5 ? kSuccess[command] : uint8_t{0}});
-        if (command == 0x01 && sent.data.size() > 5) {
-            Receive(Bytes(sent.data.begin() + 5, sent.data.end()));
+        if (command == 0x01 && sent.size() > 5) {
+            Receive(Bytes(sent.begin() + 5, sent.end()));
         }
     }
     AnswerOwed();

@@ -13,6 +13,8 @@
 //    end.
 #pragma once
 
+#include "host_messages.hpp"
+
 #include <vuno.h>
 
 #include <cstdint>
@@ -23,7 +25,8 @@
 
 namespace vuno::fuzz {
 
-using Bytes = std::vector<uint8_t>;
+using testing::Bytes;
+using testing::ssiResponse;
 
 [[noreturn]] void Violated(const char *promise);
 inline void Require(bool holds, const char *promise) {
@@ -91,8 +94,7 @@ class Bench {
     void Cooperate();
     // The host's answer to a request: by default the refusal below.
     std::function<Bytes(uint8_t id, uint8_t code)> answer;
-    // An SSI response, and one with a non-zero status and no data.
-    static Bytes Response(uint8_t id, uint16_t status, const Bytes &payload);
+    // An SSI response with a non-zero status and no data.
     static Bytes Refusal(uint8_t id, uint8_t code);
 
     // Ticks with a cooperative ME and host, until nothing is open.

@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             return Bench::Refusal(id, code);
         }
         answered = true;
-        return shape & 1 ? rest : Bench::Response(id, 0, rest);
+        return shape & 1 ? rest : ssiResponse(id, 0, rest);
     };
     Require(bench.Submit(which, requestSize), "a request on a live link is accepted");
     bench.Finish();

@@ -11,11 +11,6 @@
 
 namespace vuno::testing {
 
-struct LogEntry {
-    int level;
-    std::string message;
-};
-
 struct SentMessage {
     bool request;
     uint8_t tag;
@@ -32,7 +27,6 @@ class FakePlatform {
     // The callback table; entries can be cleared by tests that want a
     // refusal.
     vuno_platform_callbacks callbacks{};
-    void *userContext() { return this; }
 
     // Initialises an instance with this platform; fails the test on error.
     vuno_instance *createInstance();
@@ -44,9 +38,7 @@ class FakePlatform {
     void tick(unsigned count = 1);
 
     // Log lines in order.
-    std::vector<LogEntry> logs;
-    bool logged(const std::string &message) const;
-    void clearLogs() { logs.clear(); }
+    std::vector<std::string> logs;
 
     // Locks: the next `failLockCreateAfter` creations succeed, then they
     // fail (negative: never fail).

@@ -29,6 +29,15 @@ inline Bytes cat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
+// An SSI response: identifier and direction, status, length, payload.
+inline Bytes ssiResponse(uint8_t id, uint16_t status, const Bytes &payload = {}) {
+    Bytes message{static_cast<uint8_t>(id << 3 | 1), 0, 0, 0, 0, 0, 0};
+    put_le16(&message[1], status);
+    put_le32(&message[3], static_cast<uint32_t>(payload.size()));
+    message.insert(message.end(), payload.begin(), payload.end());
+    return message;
+}
+
 // A frame as carried by the ME's Transfer Data request.
 inline Bytes transferRequest(const Bytes &frame) {
     Bytes request{0x01, 0, 0, 0, 0};

@@ -36,14 +36,6 @@ constexpr uint8_t kVolumeId = 22;   // exactly 16 bytes of response data
 constexpr uint8_t kGetEvents = 40;
 constexpr uint32_t kNone = VUNO_SSI_STATUS_NO_RESPONSE;
 
-Bytes response(uint8_t id, uint16_t ssiStatus, const Bytes &payload = {}) {
-    Bytes message{static_cast<uint8_t>(id << 3 | 1), 0, 0, 0, 0, 0, 0};
-    put_le16(&message[1], ssiStatus);
-    put_le32(&message[3], static_cast<uint32_t>(payload.size()));
-    message.insert(message.end(), payload.begin(), payload.end());
-    return message;
-}
-
 enum class End { Answered, AnsweredBeforeSent, TransferFailed, TimedOut, Reset, Lost };
 
 class Ssi : public ::testing::Test {
@@ -87,7 +79,7 @@ class Ssi : public ::testing::Test {
     }
 
     void end(End way, ssi_request *r, uint16_t ssiStatus = 0, const Bytes &payload = {}) {
-        const Bytes answer = response(r->command_id, ssiStatus, payload);
+        const Bytes answer = ssiResponse(r->command_id, ssiStatus, payload);
         switch (way) {
         case End::Answered:
             sent(r);
@@ -178,7 +170,7 @@ TEST_F(Ssi, EveryWayARequestEndsCallsItsCallbackOnce) {
         end(c.way, request, c.ssiStatus, c.code == kVolumeId ? patterned(16) : Bytes{});
         EXPECT_EQ(outcomes, Outcomes{c.outcome});
         // Whatever follows finds the request gone.
-        respond(response(0, 0));
+        respond(ssiResponse(0, 0));
         scan(100);
         ssi_terminate_requests(platform.instance, VUNO_STATUS_HOST_RESET);
         EXPECT_EQ(outcomes.size(), 1u);
@@ -227,12 +219,12 @@ TEST_F(Ssi, SentRequestsTimeOutOneATickAndGetEventsNever) {
 }
 
 TEST_F(Ssi, MalformedResponsesAreDroppedAndTheRequestWaitsOn) {
-    Bytes longField = response(0, 0, {1});
+    Bytes longField = ssiResponse(0, 0, {1});
     put_le32(&longField[3], 2);
     sent(prepare());
     // Too short, not a response, a length field beyond the message, nobody's.
-    for (const Bytes &message :
-         {Bytes{0x01, 0, 0, 0, 0, 0}, Bytes{0x02, 0, 0, 0, 0, 0, 0}, longField, response(7, 0)}) {
+    for (const Bytes &message : {Bytes{0x01, 0, 0, 0, 0, 0}, Bytes{0x02, 0, 0, 0, 0, 0, 0},
+                                 longField, ssiResponse(7, 0)}) {
         respond(message);
     }
     EXPECT_TRUE(outcomes.empty());
@@ -241,7 +233,7 @@ TEST_F(Ssi, MalformedResponsesAreDroppedAndTheRequestWaitsOn) {
     // A late answer finds only a newer request that took the identifier.
     Outcomes newer;
     sent(prepare(kNoData, &newer));
-    respond(response(0, 0));
+    respond(ssiResponse(0, 0));
     EXPECT_EQ(newer, (Outcomes{{0, 0, false}}));
 }
 
