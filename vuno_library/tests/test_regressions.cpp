@@ -48,9 +48,8 @@ class LabellingHost {
                 const uint8_t id = frame[13] >> 3;
                 seen.emplace(id, frame[14]);
                 link_.sendStatus(0);
-                Bytes response{static_cast<uint8_t>(id << 3 | 1), 0, 0, 18, 0, 0, 0, 1, 0};
-                response.insert(response.end(), VUNO_IDENTIFIER_SIZE, frame[14]);
-                link_.sendMessage(response);
+                link_.sendMessage(
+                    ssiResponse(id, 0, cat({{1, 0}, Bytes(VUNO_IDENTIFIER_SIZE, frame[14])})));
             }
         }
         return seen;

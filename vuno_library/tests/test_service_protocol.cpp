@@ -108,8 +108,11 @@ TEST_F(ServiceProtocol, NoFirstHeartbeatFailsTheConnectionOnTick41) {
     EXPECT_EQ(disconnectsSent(), 1u);
 }
 
-TEST_F(ServiceProtocol, SilentHostIsDisconnectedEveryTickUntilTheMeAgrees) {
+TEST_F(ServiceProtocol, SilentHostIsDisconnectedEveryTickUntilTheMeAgreesThenTheQueueEnds) {
     host.connect();
+    ASSERT_EQ(send({0x41}, done), VUNO_STATUS_COMMAND_PENDING);
+    ASSERT_EQ(send({0x42}, done), VUNO_STATUS_COMMAND_PENDING);
+    host.sendMessage({0x43}); // and a Status Frame queued
     platform.tick(40);
     host.heartbeat(5); // equal IDs keep the link alive
     platform.tick(41);
@@ -122,6 +125,10 @@ TEST_F(ServiceProtocol, SilentHostIsDisconnectedEveryTickUntilTheMeAgrees) {
     EXPECT_EQ(hostLost, Statuses{VUNO_STATUS_HOST_NOT_CONNECTED});
     host.heartbeat(6);
     EXPECT_EQ(context().link_state, SP_LINK_DISCONNECTED);
+    process();
+    EXPECT_EQ(done, (Statuses{VUNO_STATUS_HOST_NOT_CONNECTED, VUNO_STATUS_HOST_NOT_CONNECTED}));
+    EXPECT_TRUE(host.pump().empty());
+    EXPECT_EQ(context().queue_head, nullptr);
 }
 
 TEST_F(ServiceProtocol, LowerHeartbeatIdFailsTheMessageInTransfer) {
@@ -240,22 +247,6 @@ TEST_F(ServiceProtocol, LateTransferReportsNeverReviveOrCrossMessages) {
     host.answerTransfer();
     EXPECT_EQ(host.takeFrames(), (std::vector<Bytes>{messageFrames(payload)[0], {0x02, 0x00}}));
     EXPECT_EQ(host.pump(), std::vector<Bytes>{messageFrames(payload)[1]});
-}
-
-TEST_F(ServiceProtocol, LostLinkEndsEveryQueuedMessage) {
-    host.connect();
-    Statuses first, second;
-    ASSERT_EQ(send({0x41}, first), VUNO_STATUS_COMMAND_PENDING);
-    ASSERT_EQ(send({0x42}, second), VUNO_STATUS_COMMAND_PENDING);
-    host.sendMessage({0x43}); // and a Status Frame queued
-    platform.tick(41);
-    respondFromMe(platform.instance, {0x03, 0x03});
-    host.takeFrames();
-    process();
-    EXPECT_EQ(first, Statuses{VUNO_STATUS_HOST_NOT_CONNECTED});
-    EXPECT_EQ(second, Statuses{VUNO_STATUS_HOST_NOT_CONNECTED});
-    EXPECT_TRUE(host.pump().empty());
-    EXPECT_EQ(context().queue_head, nullptr);
 }
 
 // ---- reception ----

@@ -43,25 +43,5 @@ TEST(Frames, OneByteMessageIsTheDocumentedFrame) {
     EXPECT_EQ(firstFrame({0x41}, 1), expected) << "the test host frames messages alike";
 }
 
-TEST(Frames, SegmentationIntoFramesOfAtMost1014Bytes) {
-    const struct {
-        uint32_t total;
-        uint32_t frames;
-        uint32_t lastPart;
-    } cases[] = {{1, 1, 1}, {1001, 1, 1001}, {1002, 2, 1}, {2013, 3, 1}, {66256886, 65536, 1011}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.total);
-        EXPECT_EQ(sp_frame_count(c.total), c.frames);
-        uint32_t offset = sp_first_part_size(c.total);
-        uint32_t part = offset;
-        for (uint32_t frame = 1; frame < c.frames; ++frame, offset += part) {
-            part = sp_next_part_size(c.total, offset);
-        }
-        EXPECT_EQ(offset, c.total);
-        EXPECT_EQ(part, c.lastPart);
-    }
-    EXPECT_EQ(sp_next_part_size(2012, 2012), 0u);
-}
-
 } // namespace
 } // namespace vuno::testing
