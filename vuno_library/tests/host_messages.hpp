@@ -1,5 +1,7 @@
-// Messages from the host application cut into Data Frames the way the host
-// does it, with their checksum worked out independently of the library.
+// Messages from the host application as the BMC receives them: SSI
+// responses, cut into Data Frames the way the host does it, with their
+// checksum worked out apart from the library's framing code. The fuzz
+// bench's host frames its messages with these too.
 #pragma once
 
 #include "utils.h"
