@@ -2,6 +2,8 @@
 // what it prints, how it exits, and what it leaves behind on the host.
 #include "platform_fixture.hpp"
 
+#include <gmock/gmock.h>
+
 #include <algorithm>
 #include <csignal>
 #include <fstream>
@@ -83,13 +85,8 @@ TEST_F(Vunoctl, AVolumesLifeFromCreationToDeletion) {
     EXPECT_EQ(Lines(table).at(0).rfind("Id ", 0), 0u) << table;
     EXPECT_NE(table.find(volume + "  Renamed  Level 1  Normal  10.0 GB"), std::string::npos)
         << table;
-    const auto details = Lines(Run({"volume", "list", "--id", volume}).output);
-    EXPECT_EQ(std::count_if(details.begin(), details.end(),
-                            [](const std::string &line) {
-                                return line.rfind("Name: ", 0) == 0 && line.size() > 8 &&
-                                       line.substr(line.size() - 8) == " Renamed";
-                            }),
-              1);
+    EXPECT_THAT(Lines(Run({"volume", "list", "--id", volume}).output),
+                ::testing::Contains(::testing::MatchesRegex("Name: +Renamed")));
 
     EXPECT_EQ(Run({"volume", "delete", volume}).exitStatus, 0);
     EXPECT_EQ(Run({"volume", "list"}).output.find(volume), std::string::npos);
@@ -104,17 +101,9 @@ TEST_F(Vunoctl, ExitStatusSaysWhoFailed) {
 
     ASSERT_NO_FATAL_FAILURE(StartDaemon());
     ExpectDaemonOutput("BMC to Host successfully connected.", 20s);
-    for (const std::vector<std::string> &wrong : std::vector<std::vector<std::string>>{
-             {"volume", "rename", kUnknown},
-             {"volume", "create", "Scratch", kUnknown},
-             {"volume", "cache-policy", kUnknown, "fastest"},
-             {"volume", "expand", kUnknown, "12 parsecs"},
-             {"call", "SetROHIPolicy", kUnknown, "maybe"},
-             {"call", "DeleteVolume", kUnknown, "extra"},
-             {"drive", "list", "--id", kUnknown, "--controller", kUnknown},
-         }) {
-        EXPECT_EQ(Run(wrong).exitStatus, 2) << ::testing::PrintToString(wrong);
-    }
+    // Usage errors themselves are the command line's tests; here only the status.
+    EXPECT_EQ(Run({"volume", "expand", kUnknown, "12 parsecs"}).exitStatus, 2);
+    EXPECT_EQ(Run({"call", "DeleteVolume", kUnknown, "extra"}).exitStatus, 2);
     const CommandResult refused = Run({"volume", "delete", kUnknown});
     EXPECT_EQ(refused.exitStatus, 1);
     EXPECT_EQ(refused.output, "InvalidVolume: The volume selected for command does not exist.\n");
