@@ -1,5 +1,6 @@
 #include "platform_fixture.hpp"
 
+#include <map>
 #include <thread>
 
 namespace vuno::testing {
@@ -45,6 +46,10 @@ std::string Text(const Json &reply, const std::string &key) {
         return "";
     }
     return reply[key]["data"].get<std::string>();
+}
+
+Json Items(const Json &reply, const std::string &key) {
+    return reply.is_object() && reply.contains(key) ? reply[key]["data"] : Json::array();
 }
 
 std::vector<std::string> Ids(const Json &reply) {
@@ -138,6 +143,41 @@ Json PlatformFixture::CallVuno(const std::string &method, const std::vector<std:
     const Json reply = ReplyDictionary(result.output);
     EXPECT_TRUE(reply.is_object()) << method << ": " << result.output;
     return reply;
+}
+
+std::vector<std::string> PlatformFixture::FreeDrivePair() {
+    std::map<std::string, std::vector<std::string>> byController;
+    for (const Json &drive : Items(CallVuno("GetDriveInformation", kGlobal), "Drives")) {
+        if (Text(drive, "Usage") == "Pass-through") {
+            byController[Text(drive, "ControllerId")].push_back(Text(drive, "Id"));
+        }
+    }
+    for (const auto &[controller, drives] : byController) {
+        if (drives.size() >= 2) {
+            return {drives[0], drives[1]};
+        }
+    }
+    return {};
+}
+
+std::string PlatformFixture::Subscribe(const std::vector<std::string> &types) {
+    std::vector<std::string> arguments{"ssas", "Global", kZero, std::to_string(types.size())};
+    arguments.insert(arguments.end(), types.begin(), types.end());
+    const std::string id = Text(CallVuno("CreateEventSubscription", arguments), "SubscriptionId");
+    EXPECT_FALSE(id.empty());
+    return id;
+}
+
+std::vector<std::unique_ptr<ChildProcess>>
+PlatformFixture::StartHeldGetEvents(const std::string &subscription, size_t count) {
+    const size_t from = daemon->Output().size();
+    std::vector<std::unique_ptr<ChildProcess>> held;
+    for (size_t i = 0; i < count; ++i) {
+        held.push_back(std::make_unique<ChildProcess>(
+            VunoCallCommand("GetEvents", {"su", subscription, "0"}, 120s)));
+    }
+    EXPECT_EQ(WaitForDaemonOutputs(kSentLine, count, 60s, from), count);
+    return held;
 }
 
 size_t PlatformFixture::ExpectDaemonOutput(const std::string &text,

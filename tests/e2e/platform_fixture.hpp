@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,10 @@
 namespace vuno::testing {
 
 using Json = nlohmann::json;
+
+inline const std::string kZero = "00000000-0000-0000-0000-000000000000";
+inline const std::vector<std::string> kGlobal = {"ss", "Global", kZero};
+inline const std::string kSentLine = "SSI Request successfully sent.";
 
 // busctl's command line for a call of the daemon's storage interface;
 // `arguments` start with their signature.
@@ -28,6 +33,8 @@ std::vector<std::string> VunoCallCommand(const std::string &method,
 Json ReplyDictionary(const std::string &busctlOutput);
 // The text of a string entry, or "" when the key is missing.
 std::string Text(const Json &reply, const std::string &key);
+// The items of an information list, each a dictionary as busctl shows it.
+Json Items(const Json &reply, const std::string &key);
 // The identifiers of an identifier-list reply ("Ids").
 std::vector<std::string> Ids(const Json &reply);
 // The error name of an error dictionary, or "" for a result.
@@ -56,6 +63,16 @@ class PlatformFixture : public ::testing::Test {
     // reply dictionary.
     Json CallVuno(const std::string &method, const std::vector<std::string> &arguments = {},
                   std::chrono::seconds timeout = 30s);
+
+    // Two pass-through drives of one controller, which can form a volume;
+    // empty if the host has none.
+    std::vector<std::string> FreeDrivePair();
+    // Subscribes to events of the given types on the whole host.
+    std::string Subscribe(const std::vector<std::string> &types);
+    // Starts `count` GetEvents calls on the subscription and waits until
+    // the host holds every one of them, for want of events.
+    std::vector<std::unique_ptr<ChildProcess>> StartHeldGetEvents(const std::string &subscription,
+                                                                  size_t count);
 
     // Waits for `text` in the daemon's output, from `from` on; fails the
     // test on time-out and returns the offset behind the text.

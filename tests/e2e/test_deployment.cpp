@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -28,22 +29,6 @@ std::string Environment(const char *name) {
     const char *value = std::getenv(name);
     return value == nullptr ? std::string() : value;
 }
-
-// A fresh folder, removed with everything in it.
-struct TemporaryFolder {
-    explicit TemporaryFolder(const std::string &name)
-        : path(fs::temp_directory_path() / (name + "-" + std::to_string(getpid()))) {
-        fs::create_directories(path);
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder &) = delete;
-    TemporaryFolder &operator=(const TemporaryFolder &) = delete;
-
-    fs::path path;
-};
 
 // The tree of `meson install --destdir`, made once per run.
 const fs::path &InstalledTree() {
@@ -209,6 +194,7 @@ TEST_F(Deployment, FirmwareFolderAdmitsOnlyRegularFilesInsideIt) {
     std::ofstream(root / "outside.bin") << "firmware";
     fs::create_symlink(root / "outside.bin", images / "escape.bin");
     fs::create_symlink(images / "image.bin", images / "alias.bin");
+    ASSERT_EQ(::mkfifo((images / "image.fifo").c_str(), 0600), 0);
     StartDaemon(VunoPolicy::Shipped, {"--firmware-dir", images.string()});
 
     const auto send = [](const fs::path &path) {
@@ -223,6 +209,10 @@ TEST_F(Deployment, FirmwareFolderAdmitsOnlyRegularFilesInsideIt) {
     EXPECT_NE(send(images / "escape.bin").find(kInvalidImage), std::string::npos);
     EXPECT_NE(send(images / "folder").find(kInvalidImage), std::string::npos);
     EXPECT_NE(send(images / ".." / "outside.bin").find(kInvalidImage), std::string::npos);
+    EXPECT_NE(send(images / "missing.bin").find(kInvalidImage), std::string::npos);
+    // Refused without opening it: a reader would block the loop for good.
+    EXPECT_NE(send(images / "image.fifo").find(kInvalidImage), std::string::npos);
+    EXPECT_NE(send(images / "image.bin").find("HostNotConnected"), std::string::npos);
 }
 
 TEST_F(Deployment, CommandLineSetsTheVendorIdAndRefusesBadValues) {

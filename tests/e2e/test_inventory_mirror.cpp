@@ -4,11 +4,8 @@
 // entries read from the journal export file.
 #include "platform_fixture.hpp"
 
-#include <unistd.h>
-
 #include <fstream>
 #include <map>
-#include <memory>
 #include <sstream>
 
 namespace vuno::testing {
@@ -16,18 +13,11 @@ namespace {
 
 const std::string kRoot = "/xyz/openbmc_project/inventory/host_storage";
 const std::string kStorage = kRoot + "/raid";
-const std::string kZero = "00000000-0000-0000-0000-000000000000";
-const std::vector<std::string> kGlobal = {"ss", "Global", kZero};
 const std::string kPublished = "the host's storage was read and published";
-const std::string kSentLine = "SSI Request successfully sent.";
 
 std::string ObjectPath(const std::string &kind, std::string id) {
     id.erase(std::remove(id.begin(), id.end(), '-'), id.end());
     return kStorage + "/" + kind + "_" + id;
-}
-
-Json Items(const Json &reply, const std::string &key) {
-    return reply.contains(key) ? reply[key]["data"] : Json::array();
 }
 
 using Entry = std::map<std::string, std::string>;
@@ -39,19 +29,7 @@ std::string Field(const Entry &entry, const std::string &name) {
 
 class InventoryMirror : public PlatformFixture {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/vuno-mirror-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-    }
-
-    void TearDown() override {
-        PlatformFixture::TearDown();
-        ::unlink(Journal().c_str());
-        ::rmdir(folder_.c_str());
-    }
-
-    std::string Journal() const { return folder_ + "/journal.export"; }
+    std::string Journal() const { return folder_.path / "journal.export"; }
 
     void StartMirrored() {
         ASSERT_NO_FATAL_FAILURE(
@@ -93,7 +71,7 @@ class InventoryMirror : public PlatformFixture {
         return entries;
     }
 
-    std::string folder_;
+    const TemporaryFolder folder_{"vuno-mirror"};
 };
 
 TEST_F(InventoryMirror, PublishedObjectsMatchTheHostsInventory) {
@@ -175,20 +153,13 @@ TEST_F(InventoryMirror, AFailedDriveIsNoLongerFunctionalAndLoggedOnce) {
 
 TEST_F(InventoryMirror, AVolumeComesAndGoesWithItsObject) {
     StartMirrored();
-    std::map<std::string, std::vector<std::string>> byController;
-    for (const Json &drive : Items(CallVuno("GetDriveInformation", kGlobal), "Drives")) {
-        if (Text(drive, "Usage") == "Pass-through") {
-            byController[Text(drive, "ControllerId")].push_back(Text(drive, "Id"));
-        }
-    }
-    const auto pair = std::find_if(byController.begin(), byController.end(),
-                                   [](const auto &entry) { return entry.second.size() >= 2; });
-    ASSERT_NE(pair, byController.end()) << "the simulated host has too few free drives";
+    const std::vector<std::string> drives = FreeDrivePair();
+    ASSERT_EQ(drives.size(), 2u) << "the simulated host has too few free drives";
     const auto monitor = Monitor("type='signal',path='" + kRoot + "'");
 
     const std::string volume =
         Text(CallVuno("CreateVolume", {"sustsbssas", "Scratch", "64", "0", "1073741824", "",
-                                       "false", "Off", "", "2", pair->second[0], pair->second[1]}),
+                                       "false", "Off", "", "2", drives[0], drives[1]}),
              "VolumeId");
     ASSERT_FALSE(volume.empty());
     const std::string path = ObjectPath("volume", volume);
@@ -212,17 +183,8 @@ TEST_F(InventoryMirror, AHostRestartReadsTheInventoryAgain) {
 
 TEST_F(InventoryMirror, ClientsKeepTwentyNineHeldGetEventsAndTheThirtiethIsBusy) {
     StartMirrored();
-    const std::string subscription =
-        Text(CallVuno("CreateEventSubscription", {"ssas", "Global", kZero, "1", "Drive failed"}),
-             "SubscriptionId");
-    ASSERT_FALSE(subscription.empty());
-    const size_t from = daemon->Output().size();
-    std::vector<std::unique_ptr<ChildProcess>> held;
-    for (int i = 0; i < 29; ++i) {
-        held.push_back(std::make_unique<ChildProcess>(
-            VunoCallCommand("GetEvents", {"su", subscription, "0"}, 120s)));
-    }
-    EXPECT_EQ(WaitForDaemonOutputs(kSentLine, 29, 60s, from), 29u);
+    const std::string subscription = Subscribe({"Drive failed"});
+    const auto held = StartHeldGetEvents(subscription, 29);
     EXPECT_EQ(ErrorName(CallVuno("GetEvents", {"su", subscription, "0"}, 10s)), "Busy");
     for (const auto &process : held) {
         EXPECT_FALSE(process->WaitForExit(0ms)) << process->Output();

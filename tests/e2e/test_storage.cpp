@@ -6,9 +6,6 @@
 // files.)
 #include "platform_fixture.hpp"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <csignal>
 #include <fstream>
@@ -19,10 +16,7 @@
 namespace vuno::testing {
 namespace {
 
-const std::string kZero = "00000000-0000-0000-0000-000000000000";
 const std::string kUnknown = "0102030405060708090a0b0c0d0e0f10";
-const std::vector<std::string> kGlobal = {"ss", "Global", kZero};
-const std::string kSentLine = "SSI Request successfully sent.";
 
 struct Call {
     std::string method;
@@ -92,11 +86,6 @@ std::set<std::string> CanonicalSet(const std::vector<std::string> &ids) {
     return result;
 }
 
-// The items of an information list, each a dictionary as busctl shows it.
-Json Items(const Json &reply, const std::string &key) {
-    return reply.contains(key) ? reply[key]["data"] : Json::array();
-}
-
 std::vector<std::string> ItemTexts(const Json &reply, const std::string &listKey,
                                    const std::string &key) {
     std::vector<std::string> texts;
@@ -112,33 +101,14 @@ bool IsEmptyResult(const Json &reply) {
 
 class Storage : public PlatformFixture {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/vuno-e2e-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        folder_ = pattern;
-    }
-
-    void TearDown() override {
-        PlatformFixture::TearDown();
-        for (const auto &path : created_) {
-            ::unlink(path.c_str());
-        }
-        ::rmdir(folder_.c_str());
-    }
-
     // No VMD location of the daemon's candidates is live.
     void StartWithHostDown() {
         ASSERT_NO_FATAL_FAILURE(StartHostSim({"--live-vmd", "0x1"}));
         ASSERT_NO_FATAL_FAILURE(StartDaemon());
     }
 
-    std::string Path(const std::string &name) {
-        created_.push_back(folder_ + "/" + name);
-        return created_.back();
-    }
-
     std::string ImageFile(const std::string &contents) {
-        const std::string path = Path("image.bin");
+        const std::string path = folder_.path / "image.bin";
         std::ofstream(path, std::ios::binary) << contents;
         return path;
     }
@@ -154,46 +124,6 @@ class Storage : public PlatformFixture {
             ids.push_back(item.value("id", ""));
         }
         return CanonicalSet(ids);
-    }
-
-    // Pass-through drives of one controller: members of a volume must
-    // share theirs.
-    std::vector<std::string> PassThroughDrives() {
-        std::map<std::string, std::vector<std::string>> byController;
-        for (const Json &drive : Items(CallVuno("GetDriveInformation", kGlobal), "Drives")) {
-            if (Text(drive, "Usage") == "Pass-through") {
-                byController[Text(drive, "ControllerId")].push_back(Text(drive, "Id"));
-            }
-        }
-        for (const auto &[controller, drives] : byController) {
-            if (drives.size() >= 2) {
-                return drives;
-            }
-        }
-        return {};
-    }
-
-    std::string Subscribe(const std::vector<std::string> &types) {
-        std::vector<std::string> arguments{"ssas", "Global", kZero, std::to_string(types.size())};
-        arguments.insert(arguments.end(), types.begin(), types.end());
-        const std::string id =
-            Text(CallVuno("CreateEventSubscription", arguments), "SubscriptionId");
-        EXPECT_FALSE(id.empty());
-        return id;
-    }
-
-    // Starts `count` GetEvents calls on the subscription and waits until
-    // the host holds every one of them, for want of events.
-    std::vector<std::unique_ptr<ChildProcess>> StartHeldGetEvents(const std::string &subscription,
-                                                                  size_t count) {
-        const size_t from = daemon->Output().size();
-        std::vector<std::unique_ptr<ChildProcess>> held;
-        for (size_t i = 0; i < count; ++i) {
-            held.push_back(std::make_unique<ChildProcess>(
-                VunoCallCommand("GetEvents", {"su", subscription, "0"}, 120s)));
-        }
-        EXPECT_EQ(WaitForDaemonOutputs(kSentLine, count, 60s, from), count);
-        return held;
     }
 
     // Raises drive failures until every held call has ended, waiting for
@@ -223,8 +153,7 @@ class Storage : public PlatformFixture {
             << process.Output();
     }
 
-    std::string folder_;
-    std::vector<std::string> created_;
+    const TemporaryFolder folder_{"vuno-e2e"};
 };
 
 TEST_F(Storage, EveryMethodAnswersHostNotConnectedAsADictionaryWhileTheHostIsDown) {
@@ -237,19 +166,6 @@ TEST_F(Storage, EveryMethodAnswersHostNotConnectedAsADictionaryWhileTheHostIsDow
         EXPECT_EQ(Text(reply, "ErrorMessage"), "The host is not connected.") << call.method;
     }
     EXPECT_EQ(daemon->CountInOutput("Error during sending request, status: HostNotConnected"), 41u);
-}
-
-TEST_F(Storage, FirmwareImagesThatAreNoRegularFilesAreRefusedAtOnce) {
-    StartWithHostDown();
-    const std::string fifo = Path("image.fifo");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string &path : {fifo, folder_, folder_ + "/missing.bin"}) {
-        const Json reply = CallVuno("SendFirmwareToSlot", {"qss", "1", "1.0", path}, 5s);
-        EXPECT_EQ(ErrorName(reply), "InvalidArgument") << path;
-        EXPECT_EQ(Text(reply, "ErrorMessage"), "Invalid Firmware image file.") << path;
-    }
-    // The loop never blocked: the daemon still answers.
-    EXPECT_EQ(ErrorName(CallVuno("GetFirmwareSlotInformation", {}, 5s)), "HostNotConnected");
 }
 
 TEST_F(Storage, RefusedArgumentsAnswerTheirErrorAndSendNothingToTheHost) {
@@ -307,7 +223,7 @@ TEST_F(Storage, InventoryReadThroughTheDaemonMatchesTheSimulatedHost) {
 
 TEST_F(Storage, ActionsChangeTheHostAndTheExecutorsRefusalsAnswerTheirError) {
     StartConnected();
-    const std::vector<std::string> drives = PassThroughDrives();
+    const std::vector<std::string> drives = FreeDrivePair();
     ASSERT_GE(drives.size(), 2u) << "the simulated host has too few free drives";
     EXPECT_TRUE(IsEmptyResult(CallVuno("MarkDriveAsSpare", {"s", drives[0]})));
     EXPECT_EQ(
@@ -332,7 +248,7 @@ TEST_F(Storage, ActionsChangeTheHostAndTheExecutorsRefusalsAnswerTheirError) {
 TEST_F(Storage, AVolumesLifeOnTheHostComesBackAsEventsOfASubscription) {
     StartConnected();
     const std::string subscription = Subscribe({"Volume added", "Volume removed"});
-    const std::vector<std::string> drives = PassThroughDrives();
+    const std::vector<std::string> drives = FreeDrivePair();
     ASSERT_GE(drives.size(), 2u) << "the simulated host has too few free drives";
 
     const std::string volume =

@@ -177,16 +177,27 @@ const char *TestGroup() {
     return VUNO_TEST_GROUP;
 }
 
-PrivateBus::PrivateBus(VunoPolicy policy) {
-    char pattern[] = "/tmp/vuno-bus-XXXXXX";
-    // Unprivileged callers must reach the socket.
-    if (mkdtemp(pattern) == nullptr || chmod(pattern, 0755) != 0) {
-        throw std::runtime_error("cannot make the bus folder");
+TemporaryFolder::TemporaryFolder(const std::string &prefix) {
+    std::string pattern = "/tmp/" + prefix + "-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a folder in /tmp");
     }
-    folder_ = pattern;
-    address_ = "unix:path=" + folder_ + "/system_bus_socket";
+    path = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+PrivateBus::PrivateBus(VunoPolicy policy) : folder_("vuno-bus") {
+    // Unprivileged callers must reach the socket.
+    if (chmod(folder_.path.c_str(), 0755) != 0) {
+        throw std::runtime_error("cannot open the bus folder to everyone");
+    }
+    address_ = "unix:path=" + folder_.path.string() + "/system_bus_socket";
     const std::string config = WriteBusConfig(
-        folder_, policy == VunoPolicy::Shipped ? VUNO_POLICY : VUNO_GROUP_TEST_POLICY);
+        folder_.path, policy == VunoPolicy::Shipped ? VUNO_POLICY : VUNO_GROUP_TEST_POLICY);
     daemon_.emplace(std::vector<std::string>{"dbus-daemon", "--config-file=" + config,
                                              "--address=" + address_, "--nofork", "--nopidfile",
                                              "--print-address=1"});
@@ -199,8 +210,6 @@ PrivateBus::PrivateBus(VunoPolicy policy) {
 PrivateBus::~PrivateBus() {
     daemon_.reset();
     unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
 }
 
 CommandResult RunCommand(std::vector<std::string> argv, std::chrono::milliseconds timeout) {

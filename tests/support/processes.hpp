@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -56,6 +57,17 @@ class ChildProcess {
     std::optional<int> exitStatus_;
 };
 
+// A fresh folder in /tmp whose name starts with `prefix`, removed with
+// everything in it.
+struct TemporaryFolder {
+    explicit TemporaryFolder(const std::string &prefix);
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder &) = delete;
+    TemporaryFolder &operator=(const TemporaryFolder &) = delete;
+
+    std::filesystem::path path;
+};
+
 // Which policy for vunod the private bus applies: the one the build ships,
 // or the same with the members of TestGroup() allowed to call.
 enum class VunoPolicy { Shipped, WithTestGroup };
@@ -76,7 +88,7 @@ class PrivateBus {
     const std::string &Address() const { return address_; }
 
   private:
-    std::string folder_;
+    TemporaryFolder folder_;
     std::string address_;
     std::optional<ChildProcess> daemon_;
 };

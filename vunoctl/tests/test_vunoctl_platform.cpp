@@ -2,7 +2,7 @@
 // what it prints, how it exits, and what it leaves behind on the host.
 #include "platform_fixture.hpp"
 
-#include <unistd.h>
+#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <csignal>
@@ -12,7 +12,6 @@
 namespace vuno::testing {
 namespace {
 
-const std::string kZero = "00000000-0000-0000-0000-000000000000";
 const std::string kUnknown = "0102030405060708090a0b0c0d0e0f10";
 
 // busctl's {"type": ..., "data": ...} wrappers removed, as vunoctl prints.
@@ -59,23 +58,6 @@ class Vunoctl : public PlatformFixture {
         const Json parsed = Json::parse(result.output, nullptr, false);
         return parsed.is_discarded() ? Json() : parsed;
     }
-
-    // Two pass-through drives of one controller, which can form a volume.
-    static std::vector<std::string> FreeDrives() {
-        std::map<std::string, std::vector<std::string>> byController;
-        const Json reply = RunJson({"drive", "list"});
-        for (const Json &drive : reply["Drives"]) {
-            if (drive["Usage"] == "Pass-through") {
-                byController[drive["ControllerId"]].push_back(drive["Id"]);
-            }
-        }
-        for (const auto &[controller, drives] : byController) {
-            if (drives.size() >= 2) {
-                return {drives[0], drives[1]};
-            }
-        }
-        return {};
-    }
 };
 
 TEST_F(Vunoctl, JsonIsTheDaemonsOwnReply) {
@@ -87,7 +69,7 @@ TEST_F(Vunoctl, JsonIsTheDaemonsOwnReply) {
 
 TEST_F(Vunoctl, AVolumesLifeFromCreationToDeletion) {
     StartConnected();
-    const std::vector<std::string> drives = FreeDrives();
+    const std::vector<std::string> drives = FreeDrivePair();
     ASSERT_EQ(drives.size(), 2u);
     const CommandResult created =
         Run({"volume", "create", "Scratch", "--level", "1", "--size", "10G", drives[0], drives[1]});
@@ -103,13 +85,8 @@ TEST_F(Vunoctl, AVolumesLifeFromCreationToDeletion) {
     EXPECT_EQ(Lines(table).at(0).rfind("Id ", 0), 0u) << table;
     EXPECT_NE(table.find(volume + "  Renamed  Level 1  Normal  10.0 GB"), std::string::npos)
         << table;
-    const auto details = Lines(Run({"volume", "list", "--id", volume}).output);
-    EXPECT_EQ(std::count_if(details.begin(), details.end(),
-                            [](const std::string &line) {
-                                return line.rfind("Name: ", 0) == 0 && line.size() > 8 &&
-                                       line.substr(line.size() - 8) == " Renamed";
-                            }),
-              1);
+    EXPECT_THAT(Lines(Run({"volume", "list", "--id", volume}).output),
+                ::testing::Contains(::testing::MatchesRegex("Name: +Renamed")));
 
     EXPECT_EQ(Run({"volume", "delete", volume}).exitStatus, 0);
     EXPECT_EQ(Run({"volume", "list"}).output.find(volume), std::string::npos);
@@ -124,17 +101,9 @@ TEST_F(Vunoctl, ExitStatusSaysWhoFailed) {
 
     ASSERT_NO_FATAL_FAILURE(StartDaemon());
     ExpectDaemonOutput("BMC to Host successfully connected.", 20s);
-    for (const std::vector<std::string> &wrong : std::vector<std::vector<std::string>>{
-             {"volume", "rename", kUnknown},
-             {"volume", "create", "Scratch", kUnknown},
-             {"volume", "cache-policy", kUnknown, "fastest"},
-             {"volume", "expand", kUnknown, "12 parsecs"},
-             {"call", "SetROHIPolicy", kUnknown, "maybe"},
-             {"call", "DeleteVolume", kUnknown, "extra"},
-             {"drive", "list", "--id", kUnknown, "--controller", kUnknown},
-         }) {
-        EXPECT_EQ(Run(wrong).exitStatus, 2) << ::testing::PrintToString(wrong);
-    }
+    // Usage errors themselves are the command line's tests; here only the status.
+    EXPECT_EQ(Run({"volume", "expand", kUnknown, "12 parsecs"}).exitStatus, 2);
+    EXPECT_EQ(Run({"call", "DeleteVolume", kUnknown, "extra"}).exitStatus, 2);
     const CommandResult refused = Run({"volume", "delete", kUnknown});
     EXPECT_EQ(refused.exitStatus, 1);
     EXPECT_EQ(refused.output, "InvalidVolume: The volume selected for command does not exist.\n");
@@ -171,7 +140,8 @@ TEST_F(Vunoctl, EventWatchPrintsEventsAndCancelsItsSubscriptionOnSigterm) {
 
 TEST_F(Vunoctl, FirmwareSendPrintsOneLineAndTheDaemonAnnouncesProgress) {
     StartConnected();
-    const std::string image = "/tmp/vunoctl-test-" + std::to_string(::getpid()) + ".bin";
+    const TemporaryFolder folder("vunoctl-test");
+    const std::string image = folder.path / "image.bin";
     std::ofstream(image, std::ios::binary) << std::string(150000, 'F');
     ChildProcess monitor({"busctl", "--system", "monitor", "--json=short",
                           "--match=type='signal',member='PropertiesChanged',path='/xyz/"
@@ -179,7 +149,6 @@ TEST_F(Vunoctl, FirmwareSendPrintsOneLineAndTheDaemonAnnouncesProgress) {
     ASSERT_TRUE(monitor.WaitForOutput("Monitoring", 10s));
 
     const CommandResult sent = Run({"firmware", "send", "--slot", "3", "--revision", "7.1", image});
-    ::unlink(image.c_str());
     EXPECT_EQ(sent.exitStatus, 0);
     EXPECT_EQ(Lines(sent.output).size(), 1u) << sent.output;
     EXPECT_EQ(sent.output.rfind("Sent " + image + ": 150.0 KB in ", 0), 0u) << sent.output;
