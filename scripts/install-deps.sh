@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential pkg-config meson ninja-build
   libsdbus-c++-dev libsystemd-dev
-  libboost-dev libboost-context-dev libboost-coroutine-dev libboost-system-dev
+  libboost-dev libboost-context-dev libboost-coroutine-dev libboost-thread-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   nlohmann-json3-dev
   clang libclang-rt-14-dev
