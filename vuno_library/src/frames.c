@@ -58,11 +58,3 @@ uint32_t sp_next_part_size(uint32_t total, uint32_t offset) {
     const uint32_t remaining = total - offset;
     return remaining < SP_NEXT_PART_MAX ? remaining : SP_NEXT_PART_MAX;
 }
-
-uint32_t sp_frame_count(uint32_t total) {
-    if (total == 0) {
-        return 0;
-    }
-    const uint32_t after_first = total - sp_first_part_size(total);
-    return 1 + after_first / SP_NEXT_PART_MAX + (after_first % SP_NEXT_PART_MAX != 0);
-}

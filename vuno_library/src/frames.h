@@ -71,8 +71,6 @@ uint32_t sp_message_crc(uint8_t service_id, uint8_t reserved, uint32_t total,
  * frame that starts at `offset` of a message of `total` bytes. */
 uint32_t sp_first_part_size(uint32_t total);
 uint32_t sp_next_part_size(uint32_t total, uint32_t offset);
-/* Number of frames a message of `total` bytes needs (0 for 0 bytes). */
-uint32_t sp_frame_count(uint32_t total);
 
 /* Frame fields through the wire cursors. Byte 0 of every frame: */
 void sp_put_byte0(struct wire_writer *writer, uint8_t type);
