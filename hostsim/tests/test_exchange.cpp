@@ -2,28 +2,233 @@
 // in one process and simulated time: the two sides' framing, checksums
 // and payload encodings must agree, and the host's malformed frames must
 // be what they claim to be.
-#include "in_process_platform.hpp"
 #include "inventory_file.hpp"
 #include "malformed_frames.hpp"
+#include "mctp_service.hpp"
+#include "simulator.hpp"
+#include "vendor_header.hpp"
+#include "vuno.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <numeric>
+#include <optional>
+#include <stdexcept>
 #include <string>
 
-namespace vuno::hostsim::testing {
-
-std::ostream &operator<<(std::ostream &out, const Completion &completion) {
-    return out << "(" << completion.status << ", " << completion.ssiStatus << ")";
-}
-
+namespace vuno::hostsim {
 namespace {
 
 using std::chrono::seconds;
 
+constexpr Duration kProcessPeriod{10};
+
+// How a request operation ended: the operation's own status when it did
+// not return "pending", else the completion callback's arguments.
+struct Completion {
+    uint32_t status;
+    uint32_t ssiStatus;
+
+    friend bool operator==(const Completion &, const Completion &) = default;
+    friend std::ostream &operator<<(std::ostream &out, const Completion &completion) {
+        return out << "(" << completion.status << ", " << completion.ssiStatus << ")";
+    }
+};
+
 constexpr Completion kSuccess{0, 0};
+
+// A request operation of vuno.h, bound to its argument record.
+using Operation = std::function<int(vuno_instance *, vuno_completion_callback, void *)>;
+// Looks at the response record during the completion callback.
+using RecordInspector = std::function<void(const void *record)>;
+
+// The library's MCTP sends go straight to the simulator's MCTP service and
+// the ME's requests come back into the library, without D-Bus. Request
+// processing runs every 10 ms and the library timer every second of
+// simulated time, as in the daemon, so that a whole exchange runs in
+// milliseconds and always the same way.
+class InProcessPlatform {
+  public:
+    InProcessPlatform()
+        : simulator_(
+              Settings{}, [this](const Bytes &message) { FromMe(message); },
+              [this](const std::string &line) { simulatorLines_.push_back(line); }) {
+        // One thread and no re-entry: the locks only need to exist.
+        static const vuno_platform_callbacks callbacks = {
+            Log,
+            []() -> void * {
+                static int token;
+                return &token;
+            },
+            [](void *) {},
+            [](void *) { return 1; },
+            [](void *) {},
+            TimerCreate,
+            [](void *timer) { static_cast<std::optional<Timer> *>(timer)->reset(); },
+            MctpSend,
+        };
+        if (vuno_initialize(&instance_, this, &callbacks) != VUNO_STATUS_SUCCESS) {
+            throw std::runtime_error("the library did not initialise");
+        }
+    }
+    ~InProcessPlatform() { vuno_deinitialize(instance_); }
+    InProcessPlatform(const InProcessPlatform &) = delete;
+    InProcessPlatform &operator=(const InProcessPlatform &) = delete;
+
+    Simulator &Sim() { return simulator_; }
+    const std::vector<std::string> &SimulatorLines() const { return simulatorLines_; }
+
+    // Steps until `done` holds, at most for `limit`.
+    void RunUntil(const std::function<bool()> &done, Duration limit) {
+        for (const Duration end = now_ + limit; !done() && now_ < end;) {
+            Step();
+        }
+    }
+
+    // Connects through the first candidate; the connected callback's
+    // status, the operation's own when it did not go out, or nothing.
+    std::optional<uint32_t> Connect() {
+        const auto onConnected = [](uint32_t status, void *self) {
+            static_cast<InProcessPlatform *>(self)->connected_ = status;
+        };
+        const int status = vuno_connect_to_host(
+            instance_, 0x05000000, onConnected, this, [](uint32_t, void *) {}, nullptr);
+        if (status != VUNO_STATUS_COMMAND_PENDING) {
+            return static_cast<uint32_t>(status);
+        }
+        RunUntil([this] { return connected_.has_value(); }, Duration{60000});
+        return connected_;
+    }
+
+    // Starts an operation and runs until it ends, at most for `limit`.
+    std::optional<Completion> Request(const Operation &operation, Duration limit = seconds(120),
+                                      RecordInspector inspect = {}) {
+        Pending &pending = requests_.emplace_back(Pending{{}, std::move(inspect)});
+        const int status = operation(instance_, OnCompletion, &pending);
+        if (status != VUNO_STATUS_COMMAND_PENDING) {
+            return Completion{static_cast<uint32_t>(status), VUNO_SSI_STATUS_NO_RESPONSE};
+        }
+        RunUntil([&pending] { return pending.completion.has_value(); }, limit);
+        return pending.completion;
+    }
+
+  private:
+    struct Delivery {
+        bool request;
+        uint8_t tag;
+        int mctpStatus;
+        Bytes data;
+    };
+    struct Pending {
+        std::optional<Completion> completion;
+        RecordInspector inspect;
+    };
+    struct Timer {
+        void *argument;
+        vuno_timer_handler handler;
+        Duration period;
+    };
+
+    static void Log(int, const char *, int, const char *, ...) {}
+
+    static void *TimerCreate(void *context, void *argument, vuno_timer_handler handler,
+                             uint32_t periodSeconds) {
+        auto &timer = static_cast<InProcessPlatform *>(context)->timer_;
+        if (periodSeconds == 0 || timer) {
+            return nullptr;
+        }
+        timer = Timer{argument, handler, seconds(periodSeconds)};
+        return &timer;
+    }
+
+    // Outcomes are queued rather than handed back at once: the library is
+    // in the middle of a call and, as with the daemon, hears of them
+    // afterwards.
+    static int MctpSend(void *context, bool request, uint8_t tag, const uint8_t *data,
+                        uint32_t length) {
+        auto &self = *static_cast<InProcessPlatform *>(context);
+        const auto instanceId =
+            static_cast<uint8_t>((request ? self.nextInstanceId_++ : tag) & kInstanceIdMask);
+        const ByteView message = data == nullptr ? ByteView{} : ByteView{data, length};
+        self.simulator_.Mctp().SendMessage(
+            kMeEndpointId, request ? 1 : 0, WithVendorHeader(request, instanceId, message),
+            [&self, request](const MctpResult &result) { self.QueueAnswer(request, result); });
+        return 0;
+    }
+
+    void QueueAnswer(bool request, const MctpResult &result) {
+        if (result.status != kMctpSuccess ||
+            (request && result.message.size() < kVendorHeaderSize)) {
+            deliveries_.push_back({false, 0, 1, {}});
+        } else if (request) {
+            deliveries_.push_back(
+                {false, 0, 0,
+                 Bytes(result.message.begin() + kVendorHeaderSize, result.message.end())});
+        }
+    }
+
+    void FromMe(const Bytes &message) {
+        deliveries_.push_back({true, InstanceId(message), 0,
+                               Bytes(message.begin() + kVendorHeaderSize, message.end())});
+    }
+
+    // The ME sends its next request as soon as the library has answered the
+    // last one, so whole chains of frames pass within one step; the rounds
+    // are bounded all the same.
+    void DeliverPending() {
+        for (int round = 0; round < 10000; ++round) {
+            while (!deliveries_.empty()) {
+                const Delivery delivery = std::move(deliveries_.front());
+                deliveries_.pop_front();
+                bmc_me_mctp_message_received(instance_, delivery.request, delivery.tag,
+                                             delivery.mctpStatus,
+                                             delivery.data.empty() ? nullptr : delivery.data.data(),
+                                             static_cast<uint32_t>(delivery.data.size()));
+            }
+            simulator_.Advance(Duration{0});
+            if (deliveries_.empty()) {
+                return;
+            }
+        }
+    }
+
+    void Step() {
+        now_ += kProcessPeriod;
+        simulator_.Advance(kProcessPeriod);
+        DeliverPending();
+        if (timer_ && now_ % timer_->period == Duration{0}) {
+            timer_->handler(timer_->argument);
+            DeliverPending();
+        }
+        vuno_process_requests(instance_);
+        DeliverPending();
+    }
+
+    static void OnCompletion(uint32_t status, uint32_t ssiStatus, const void *record,
+                             void *context) {
+        auto &pending = *static_cast<Pending *>(context);
+        pending.completion = Completion{status, ssiStatus};
+        if (pending.inspect) {
+            pending.inspect(record);
+        }
+    }
+
+    // Before the simulator, which may report from its constructor on.
+    std::deque<Delivery> deliveries_;
+    std::vector<std::string> simulatorLines_;
+    Simulator simulator_;
+    vuno_instance *instance_ = nullptr;
+    std::optional<Timer> timer_;
+    Duration now_{0};
+    uint8_t nextInstanceId_ = 0;
+    std::deque<Pending> requests_;
+    std::optional<uint32_t> connected_;
+};
 
 Operation MarkDriveAsSpare() {
     return [](vuno_instance *instance, vuno_completion_callback callback, void *context) {
@@ -147,7 +352,7 @@ TEST(MalformedFrameTest, EveryKindIsRefusedForWhatItIsAndTheBmcCarriesOn) {
         InProcessPlatform platform;
         ASSERT_EQ(platform.Connect(), 0u);
         ASSERT_TRUE(platform.Sim().SendMalformedFrame(kind));
-        platform.RunFor(Duration{100});
+        platform.RunUntil([] { return false; }, Duration{100});
         const std::string answered = "Host: Status Frame " + std::to_string(status) +
                                      " from the BMC while no message awaits one";
         const auto &printed = platform.SimulatorLines();
@@ -158,4 +363,4 @@ TEST(MalformedFrameTest, EveryKindIsRefusedForWhatItIsAndTheBmcCarriesOn) {
 }
 
 } // namespace
-} // namespace vuno::hostsim::testing
+} // namespace vuno::hostsim

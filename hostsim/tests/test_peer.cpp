@@ -258,8 +258,6 @@ TEST_F(PeerTest, HeldTransferAnswerFollowsTheHostsReply) {
     ASSERT_TRUE(*answer);
     EXPECT_EQ((*answer)->message,
               WithVendorHeader(false, 3, MeResponse(me::kTransferData, me::kDataSent)));
-    Sim().Me().SetTransferAnswerDelay(Duration{0});
-    EXPECT_EQ(MeStatus(TransferDataRequest(frame)), me::kDataSent);
 }
 
 TEST_F(PeerTest, RequestIsAcknowledgedThenAnsweredFrameByFrame) {
@@ -293,7 +291,6 @@ TEST_F(PeerTest, RequestIsAcknowledgedThenAnsweredFrameByFrame) {
 TEST_F(PeerTest, FaultyFramesAreAnsweredWithTheirStatus) {
     Connect();
     const std::vector<Bytes> two = MessageFrames(SsiRequest(1, Pattern(1006 - 6)));
-    sp::FirstHeader huge{sp::kServiceIdSsi, 0, sp::kMaxMessageSize + 1, 0};
     Bytes corrupt = MessageFrames(SsiRequest(1, {}))[0];
     corrupt.back() ^= 0x01;
     const struct {
@@ -303,16 +300,11 @@ TEST_F(PeerTest, FaultyFramesAreAnsweredWithTheirStatus) {
     } cases[] = {
         {"Data Frame of 2 bytes", {{0x01, 0x00}}, sp::kInvalidFrameSize},
         {"message ID 1", {{0x05, 0x00, 0x00, 0x01}}, sp::kInvalidMessageId},
-        {"Data Frame [0] of 12 bytes",
-         {Bytes(two[0].begin(), two[0].begin() + 12)},
-         sp::kInvalidFrameSize},
         {"total 0", {sp::FirstFrame({sp::kServiceIdSsi, 0, 0, 0}, {})}, sp::kInvalidTotalBytes},
-        {"total above the maximum", {sp::FirstFrame(huge, Bytes{1})}, sp::kInvalidTotalBytes},
         {"first part over the total",
          {sp::FirstFrame({1, 0, 1, 0}, Bytes{1, 2})},
          sp::kInvalidFrameSize},
         {"later frame alone", {two[1]}, sp::kNoResources},
-        {"later frame without payload", {two[0], {0x01, 0x01, 0x00}}, sp::kInvalidFrameSize},
         {"later frame beyond the total",
          {two[0], sp::LaterFrame(1, Bytes(6))},
          sp::kSizeExceedsTotal},
@@ -353,11 +345,6 @@ TEST_F(PeerTest, HeartbeatsStartWithTheLinkFollowThePeriodAndEndWithIt) {
     EXPECT_TRUE(received_.empty());
     Sim().Advance(Duration{1});
     EXPECT_EQ(FramesFromHost(), std::vector<Bytes>{sp::HeartbeatFrame(2)});
-    Sim().Host().StopHeartbeats();
-    Sim().Advance(kPeriod * 2);
-    EXPECT_TRUE(received_.empty());
-    Sim().Host().ResumeHeartbeats();
-    EXPECT_EQ(FramesFromHost(), std::vector<Bytes>{sp::HeartbeatFrame(3)});
     EXPECT_EQ(MeStatus(Bytes{me::kDisconnect}), me::kDisconnected);
     Sim().Advance(kPeriod * 2);
     EXPECT_TRUE(received_.empty());

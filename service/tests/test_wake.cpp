@@ -1,7 +1,5 @@
-// What wakes the daemon's loop: a method call is answered by the loop's
-// next turn after its completion, and request processing sleeps while the
-// library has nothing to move on, keeping 10 ms between steps when it has.
-#include "method_call.hpp"
+// Request processing sleeps while the library has nothing to move on, and
+// keeps 10 ms between steps when it has.
 #include "request_processing.hpp"
 
 #include <gtest/gtest.h>
@@ -9,7 +7,6 @@
 #include <boost/asio/io_context.hpp>
 
 #include <chrono>
-#include <mutex>
 #include <vector>
 
 namespace vuno {
@@ -19,36 +16,12 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Bytes = std::vector<uint8_t>;
 
-TEST(MethodCallWake, ACompletedCallIsAnsweredByTheLoopsNextTurnAndOnlyThen) {
-    boost::asio::io_context io;
-    dbus::CompletionContext *context = nullptr;
-    int replies = 0;
-    boost::asio::use_service<dbus::MethodCalls>(io).Handle(
-        [&context](dbus::CompletionContext &accepted) {
-            context = &accepted;
-            return int{VUNO_STATUS_COMMAND_PENDING};
-        },
-        [&replies](const dbus::ResultDictionary &) { ++replies; });
-    io.poll();
-    ASSERT_NE(context, nullptr);
-    EXPECT_EQ(replies, 0);
-
-    dbus::OnRequestCompleted<dbus::ConvertNothing>(VUNO_STATUS_SUCCESS, 0, nullptr, context);
-    EXPECT_EQ(replies, 0) << "answered from inside the library's callback";
-    io.restart();
-    io.poll(); // only what is ready: no timer may have to expire first
-    EXPECT_EQ(replies, 1);
-    io.restart();
-    io.poll();
-    EXPECT_EQ(replies, 1);
-}
-
 // The library with an ME and a host played by the test, linked up.
 class LinkedLibrary {
   public:
     LinkedLibrary() {
-        const vuno_platform_callbacks callbacks = {Log,    CreateLock,  DestroyLock,  Lock,
-                                                   Unlock, CreateTimer, DestroyTimer, RecordSend};
+        const vuno_platform_callbacks callbacks = {Log,    CreateLock,  Ignore, Lock,
+                                                   Ignore, CreateTimer, Ignore, RecordSend};
         EXPECT_EQ(vuno_initialize(&instance, this, &callbacks), VUNO_STATUS_SUCCESS);
         const auto ignore = [](uint32_t, void *) {};
         EXPECT_EQ(vuno_connect_to_host(instance, 0x05000000, ignore, nullptr, ignore, nullptr),
@@ -75,17 +48,15 @@ class LinkedLibrary {
 
   private:
     static void Log(int, const char *, int, const char *, ...) {}
-    static void *CreateLock() { return new std::mutex; }
-    static void DestroyLock(void *lock) { delete static_cast<std::mutex *>(lock); }
-    static int Lock(void *lock) {
-        static_cast<std::mutex *>(lock)->lock();
-        return 1;
-    }
-    static void Unlock(void *lock) { static_cast<std::mutex *>(lock)->unlock(); }
+    // One thread: locks and timer only need to exist, and the timer never
+    // ticks.
+    static void *CreateLock() { return &lockToken; }
+    static int Lock(void *) { return 1; }
+    static void Ignore(void *) {}
     static void *CreateTimer(void *context, void *, vuno_timer_handler, uint32_t) {
-        return context; // never ticks
+        return context;
     }
-    static void DestroyTimer(void *) {}
+    static inline int lockToken = 0;
     static int RecordSend(void *context, bool request, uint8_t, const uint8_t *data, uint32_t) {
         if (request && data[0] == 0x01) {
             static_cast<LinkedLibrary *>(context)->transfers.push_back(Clock::now());
@@ -115,9 +86,6 @@ class RequestProcessingWake : public ::testing::Test {
         }
         return handlers;
     }
-    size_t RunFor(Clock::duration duration) {
-        return RunUntil([] { return false; }, duration);
-    }
 
     boost::asio::io_context io;
     LinkedLibrary library;
@@ -130,7 +98,7 @@ void OnCompleted(uint32_t status, uint32_t, const void *, void *context) {
 
 TEST_F(RequestProcessingWake, SleepsWhileIdleAndStepsTenMillisecondsApartWhileBusy) {
     // A step every 10 ms would run about 30 handlers here.
-    EXPECT_LE(RunFor(300ms), 3u);
+    EXPECT_LE(RunUntil([] { return false; }, 300ms), 3u);
 
     std::pair<uint32_t, Clock::time_point> completion{VUNO_STATUS_COMMAND_PENDING, {}};
     ASSERT_EQ(vuno_get_executor_information(library.instance, OnCompleted, &completion),
@@ -147,7 +115,7 @@ TEST_F(RequestProcessingWake, SleepsWhileIdleAndStepsTenMillisecondsApartWhileBu
     EXPECT_EQ(completion.first, VUNO_STATUS_INTERNAL_ERROR);
     EXPECT_GE(completion.second - library.transfers.front(), 10ms);
 
-    EXPECT_LE(RunFor(300ms), 3u) << "still stepping with nothing to do";
+    EXPECT_LE(RunUntil([] { return false; }, 300ms), 3u) << "still stepping with nothing to do";
 }
 
 } // namespace

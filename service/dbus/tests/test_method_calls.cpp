@@ -79,6 +79,17 @@ class MethodCallsTest : public ::testing::Test {
     std::vector<ResultDictionary> replies;
 };
 
+TEST_F(MethodCallsTest, ACompletedCallIsAnsweredByTheLoopsNextTurnAndOnlyThen) {
+    StartPending();
+    io.poll();
+    ASSERT_EQ(contexts.size(), 1u);
+    Complete(0, VUNO_STATUS_SUCCESS);
+    EXPECT_TRUE(replies.empty()) << "answered from inside the library's callback";
+    io.restart();
+    io.poll(); // only what is ready: no timer may have to expire first
+    EXPECT_EQ(replies.size(), 1u);
+}
+
 TEST_F(MethodCallsTest, OutcomesKnownAtOnceAreAnsweredWithoutTheLibrary) {
     StdoutCapture output;
     Start([](CompletionContext &) -> int { throw ValidationError("Invalid scope type: x"); });
