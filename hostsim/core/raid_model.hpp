@@ -470,6 +470,7 @@ class RaidModel {
     void RebuildFromSpares(Volume &volume);
     void StartRebuild(Volume &volume, const std::vector<Identifier> &drives);
     void StartJob(Volume &volume, JobKind kind);
+    SsiStatus StartRedundancyJob(const Identifier &volume, JobKind kind);
     void FinishJob(Volume &volume);
     void AnnounceQueued();
 

@@ -392,7 +392,9 @@ SsiStatus RaidModel::MarkVolumeNormal(const Identifier &id) {
     return SsiStatus::Success;
 }
 
-SsiStatus RaidModel::VerifyVolume(const Identifier &id, bool repair) {
+// Verification and initialisation work on redundancy, which a healthy
+// volume of a level other than 0 has.
+SsiStatus RaidModel::StartRedundancyJob(const Identifier &id, JobKind kind) {
     const Batch batch(*this);
     Volume *volume = MutableVolume(id);
     if (volume == nullptr) {
@@ -404,8 +406,12 @@ SsiStatus RaidModel::VerifyVolume(const Identifier &id, bool repair) {
     if (volume->state != VolumeState::Normal) {
         return SsiStatus::InvalidVolumeState;
     }
-    StartJob(*volume, repair ? JobKind::VerifyAndFix : JobKind::Verify);
+    StartJob(*volume, kind);
     return SsiStatus::Success;
+}
+
+SsiStatus RaidModel::VerifyVolume(const Identifier &id, bool repair) {
+    return StartRedundancyJob(id, repair ? JobKind::VerifyAndFix : JobKind::Verify);
 }
 
 SsiStatus RaidModel::CancelVerification(const Identifier &id) {
@@ -424,19 +430,7 @@ SsiStatus RaidModel::CancelVerification(const Identifier &id) {
 }
 
 SsiStatus RaidModel::InitializeVolume(const Identifier &id) {
-    const Batch batch(*this);
-    Volume *volume = MutableVolume(id);
-    if (volume == nullptr) {
-        return SsiStatus::InvalidVolume;
-    }
-    if (volume->level == RaidLevel::Raid0) {
-        return SsiStatus::UnsupportedRaidLevel;
-    }
-    if (volume->state != VolumeState::Normal) {
-        return SsiStatus::InvalidVolumeState;
-    }
-    StartJob(*volume, JobKind::Initialize);
-    return SsiStatus::Success;
+    return StartRedundancyJob(id, JobKind::Initialize);
 }
 
 SsiStatus RaidModel::SetCachePolicy(const Identifier &id, CachePolicy policy) {
